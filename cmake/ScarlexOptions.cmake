@@ -1,0 +1,41 @@
+# Compiler settings shared by every target of the project.
+add_library(scarlex_warnings INTERFACE)
+target_compile_options(scarlex_warnings INTERFACE -Wall -Wextra -Wno-unused-parameter)
+if(SCARLEX_WERROR)
+  target_compile_options(scarlex_warnings INTERFACE -Werror)
+endif()
+
+if(SCARLEX_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(SCARLEX_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "SCARLEX_FUZZ needs clang: configure with -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# A core library: one folder, one static library, never any Qt. Qt's headers
+# are not on a core target's include path (it never links Qt), and the
+# configure step refuses a core source that tries to include them anyway.
+function(scarlex_core_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+  foreach(src IN LISTS ARG_SOURCES)
+    file(READ "${CMAKE_CURRENT_SOURCE_DIR}/${src}" text)
+    if(text MATCHES "#[ \t]*include[ \t]*[<\"](Q[A-Za-z]+|Qt[A-Za-z]*/)")
+      message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}/${src}: the core (${name}) must not include Qt")
+    endif()
+  endforeach()
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} PRIVATE scarlex_warnings)
+  get_target_property(deps ${name} LINK_LIBRARIES)
+  foreach(dep IN LISTS deps)
+    if(dep MATCHES "^Qt")
+      message(FATAL_ERROR "the core library ${name} must not link ${dep}")
+    endif()
+  endforeach()
+endfunction()
