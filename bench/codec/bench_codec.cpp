@@ -1,0 +1,119 @@
+// Decode and full re-encode of a 6000x4000 photo-like picture through the
+// bridge, each as a ratio against the same work done with plain libjpeg
+// calls in the same run. Target: <= 1.1.
+
+#include <cstdio>
+#include <jpeglib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/JpegCodec.h"
+
+using namespace scarlex;
+
+namespace {
+
+Bitmap MakePicture(int w, int h) {
+    Bitmap bmp(w, h);
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> noise(-8, 8);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = bmp.Row(y);
+        for (int x = 0; x < w; ++x) {
+            double s = std::sin(x * 0.01) * std::cos(y * 0.013);
+            row[3 * x] = uint8_t(std::clamp(int(100 + 60 * s) + noise(rng), 0, 255));
+            row[3 * x + 1] = uint8_t(std::clamp(int(120 + 40 * s + (x ^ y) % 32) + noise(rng), 0, 255));
+            row[3 * x + 2] = uint8_t(std::clamp(int(140 - 50 * s) + noise(rng), 0, 255));
+        }
+    }
+    return bmp;
+}
+
+double Median(std::function<void()> f, int runs) {
+    std::vector<double> t;
+    for (int i = 0; i < runs; ++i) {
+        auto a = std::chrono::steady_clock::now();
+        f();
+        t.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count());
+    }
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+}
+
+void PlainDecode(const std::string& path, std::vector<uint8_t>& pixels) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    jpeg_decompress_struct c;
+    jpeg_error_mgr e;
+    c.err = jpeg_std_error(&e);
+    jpeg_create_decompress(&c);
+    jpeg_stdio_src(&c, f);
+    jpeg_read_header(&c, TRUE);
+    c.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&c);
+    const std::size_t stride = (std::size_t(c.output_width) * 3 + 3) & ~std::size_t(3);
+    // A fresh buffer, as loading a new photograph needs.
+    pixels = std::vector<uint8_t>(stride * c.output_height);
+    while (c.output_scanline < c.output_height) {
+        JSAMPROW r = pixels.data() + stride * c.output_scanline;
+        jpeg_read_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_decompress(&c);
+    jpeg_destroy_decompress(&c);
+    std::fclose(f);
+}
+
+void PlainEncode(const std::string& path, const Bitmap& bmp) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    jpeg_compress_struct c;
+    jpeg_error_mgr e;
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = JDIMENSION(bmp.Width());
+    c.image_height = JDIMENSION(bmp.Height());
+    c.input_components = 3;
+    c.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&c);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW r = const_cast<uint8_t*>(bmp.Row(int(c.next_scanline)));
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    char dir[] = "/tmp/scarlex-bench-XXXXXX";
+    if (!mkdtemp(dir)) return 1;
+    const std::string src = std::string(dir) + "/src.jpg", out1 = std::string(dir) + "/a.jpg",
+                      out2 = std::string(dir) + "/b.jpg";
+    Bitmap picture = MakePicture(6000, 4000);
+    PlainEncode(src, picture);
+
+    Bitmap bmp;
+    Sampling s;
+    std::vector<uint8_t> plainPixels;
+    double ours = Median([&] { DecodeJpegToBitmap(src, bmp, s); }, runs);
+    double plain = Median([&] { PlainDecode(src, plainPixels); }, runs);
+    std::printf("decode 6000x4000:    bridge %.3f s, plain libjpeg %.3f s, ratio %.3f (target <= 1.1)\n", ours, plain,
+                ours / plain);
+    double enc = Median([&] { EncodeBitmapToJpeg(out1, bmp, s); }, runs);
+    double plainEnc = Median([&] { PlainEncode(out2, bmp); }, runs);
+    std::printf("re-encode 6000x4000: bridge %.3f s, plain libjpeg %.3f s, ratio %.3f (target <= 1.1)\n", enc,
+                plainEnc, enc / plainEnc);
+    for (const std::string& p : {src, out1, out2}) std::remove(p.c_str());
+    rmdir(dir);
+    return 0;
+}
