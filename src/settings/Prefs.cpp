@@ -98,7 +98,7 @@ TFPrefs::TFPrefs(Platform& platform, std::string settingsPath, QWidget* parent)
     buttons->addWidget(BitBtn1);
     buttons->addWidget(BitBtn2);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setContentsMargins(4, 4, 4, 4);
     layout->setSpacing(6);
     layout->addWidget(PageControl1);
     layout->addLayout(buttons);
@@ -143,6 +143,7 @@ void TFPrefs::BuildFiles() {
     CBRenameExtension = Check(TFiles, "CBRenameExtension", "Rename original extension to",
                               "Rename original file using this file extension");
     ERenameExtension = Named(new QLineEdit(TFiles), "ERenameExtension", "Extension to use when renaming original file");
+    ERenameExtension->setFixedWidth(70);
     const char* moveHint = "Move original files to this folder";
     CBOriginalsFolder = Check(TFiles, "CBOriginalsFolder", "", moveHint);
     Label1 = Named(new QLabel(QStringLiteral("Move original files to this folder"), TFiles), "Label1", moveHint);
@@ -160,8 +161,8 @@ void TFPrefs::BuildFiles() {
     connect(BSelDir, &QPushButton::clicked, this, &TFPrefs::BSelDirClick);
 
     auto* g = new QGridLayout(TFiles);
-    g->setVerticalSpacing(3);
-    g->setContentsMargins(6, 6, 6, 6);
+    g->setVerticalSpacing(2);
+    g->setContentsMargins(4, 4, 4, 4);
     auto* append = new QHBoxLayout;
     append->addWidget(CBAppendChars);
     append->addWidget(Label2, 1);
@@ -177,12 +178,10 @@ void TFPrefs::BuildFiles() {
     g->addLayout(move, 3, 0, 1, 2);
     g->addWidget(EOriginalsFolder, 4, 0);
     g->addWidget(BSelDir, 4, 1);
-    auto* remember = new QHBoxLayout;
-    remember->addWidget(CBOpenFileFolder);
-    remember->addWidget(CBSaveFileFolder);
-    g->addLayout(remember, 5, 0, 1, 2);
-    g->addWidget(CBNumberDuplicates, 6, 0, 1, 2);
-    g->setRowStretch(7, 1);
+    g->addWidget(CBOpenFileFolder, 5, 0, 1, 2);
+    g->addWidget(CBSaveFileFolder, 6, 0, 1, 2);
+    g->addWidget(CBNumberDuplicates, 7, 0, 1, 2);
+    g->setRowStretch(8, 1);
     PageControl1->addTab(TFiles, QStringLiteral("Files"));
 }
 
