@@ -191,12 +191,6 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
     WriteString(section, key, value ? "1" : "0");
 }
 
-std::string IniFile::Text() const {
-    std::string text;
-    for (const std::string& line : lines_) text += line + "\n";
-    return text;
-}
-
 void IniFile::Flush(const std::vector<std::string>& lines) const {
     if (unreadable_ || fileName_.empty()) throw IniWriteError(fileName_);
     std::string folder = ExtractFilePath(fileName_);

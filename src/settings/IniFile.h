@@ -34,7 +34,7 @@ class IniFile {
 public:
     static constexpr std::size_t kMaxValueLength = 2047;
     // Larger files are not ours: they read as empty and are never rewritten.
-    static constexpr std::uintmax_t kMaxFileSize = 4u << 20;
+    static constexpr std::uintmax_t kMaxFileSize = 1u << 20;
 
     // Reads the file if it is there; a missing, unreadable or oversized
     // file reads as empty.
@@ -50,9 +50,6 @@ public:
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, int32_t value);
     void WriteBool(const std::string& section, const std::string& key, bool value);
-
-    // The text as it would be written now.
-    std::string Text() const;
 
 private:
     struct Found {
