@@ -12,7 +12,7 @@
 namespace scarlex {
 
 enum class MsgType { Error, Warning, Information, Confirmation };
-enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class MsgButtons { Ok, Cancel, OkCancel, YesNo, YesNoCancel };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
 
 enum class CursorShape { Default, Hourglass, Cross, Hidden };
@@ -35,7 +35,9 @@ class Platform {
 public:
     virtual ~Platform() = default;
 
-    virtual MsgAnswer MessageBox(MsgType type, MsgButtons buttons, const std::string& text) = 0;
+    // `caption` is the box's title; empty means the program's name.
+    virtual MsgAnswer MessageBox(MsgType type, MsgButtons buttons, const std::string& text,
+                                 const std::string& caption = std::string()) = 0;
     virtual void Beep() = 0;
 
     // Each returns nothing when the user cancels.

@@ -6,6 +6,7 @@ namespace {
 MsgAnswer SafestAnswer(MsgButtons buttons) {
     switch (buttons) {
         case MsgButtons::Ok: return MsgAnswer::Ok;
+        case MsgButtons::Cancel: return MsgAnswer::Cancel;
         case MsgButtons::YesNo: return MsgAnswer::No;
         default: return MsgAnswer::Cancel;
     }
@@ -19,9 +20,10 @@ T TakeFront(std::deque<T>& queue, T fallback) {
 }
 }  // namespace
 
-MsgAnswer ScriptedPlatform::MessageBox(MsgType type, MsgButtons buttons, const std::string& text) {
+MsgAnswer ScriptedPlatform::MessageBox(MsgType type, MsgButtons buttons, const std::string& text,
+                                       const std::string& caption) {
     MsgAnswer answer = TakeFront(messageAnswers, SafestAnswer(buttons));
-    messages.push_back({type, buttons, text, answer});
+    messages.push_back({type, buttons, text, answer, caption});
     return answer;
 }
 

@@ -17,6 +17,7 @@ public:
         MsgButtons buttons;
         std::string text;
         MsgAnswer answer;
+        std::string caption;
     };
 
     // Answers, taken front first. With an empty queue a message box answers
@@ -38,7 +39,8 @@ public:
     Modifiers modifiers;
     std::function<void()> onProcessMessages;  // runs at every pump, if set
 
-    MsgAnswer MessageBox(MsgType type, MsgButtons buttons, const std::string& text) override;
+    MsgAnswer MessageBox(MsgType type, MsgButtons buttons, const std::string& text,
+                         const std::string& caption = std::string()) override;
     void Beep() override { ++beeps; }
     std::optional<std::string> SaveFileDialog(const FileDialogRequest& request) override;
     std::optional<std::vector<std::string>> OpenFilesDialog(const FileDialogRequest& request) override;

@@ -1,0 +1,76 @@
+#pragma once
+// The save commands without a window: Save (with its dialog), Auto Save,
+// and the sequence they share: relocate the original, write the full
+// re-encode, rebuild the output from the original with only the edited
+// blocks replaced, and put the original's metadata back.
+//
+// Nothing is written under the output's name until the whole file is ready:
+// the work happens in a private folder beside the output, and the finished
+// file is renamed into place. A failed save says why, leaves the original
+// where it is, and leaves Saved as it was.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "codec/JpegError.h"
+#include "common/Bitmap.h"
+#include "common/Rect.h"
+#include "common/Sampling.h"
+#include "platform/Platform.h"
+#include "save/PatchChain.h"
+#include "settings/Settings.h"
+
+namespace scarlex {
+
+// What the main window holds about the photograph on screen, as the save
+// commands see it.
+struct SaveDocument {
+    std::string OpenFilePath;  // the loaded photograph's path; saving never changes it
+    std::string OriginalPath;  // where that file is now (differs after a relocation)
+    const Bitmap* WorkBitmap = nullptr;
+    Sampling SourceSampling;
+    bool Saved = false;
+
+    // The undo rows' rectangles, oldest first.
+    std::function<std::vector<Rect>()> UndoRows;
+    // Whether the loaded file had an EXIF segment, and the writer that puts
+    // the kept segments in front of `saved`, writing `out`.
+    std::function<bool()> HasEXIF;
+    std::function<CodecResult(const std::string& saved, const std::string& out)> WriteEXIFJpeg;
+};
+
+struct SaveReport {
+    std::string output;
+    std::string relocatedOriginal;  // empty when the original stayed
+    int undoRows = 0;
+    ChainReport chain;
+    long long outputSize = 0;
+};
+
+class SaveCommands {
+public:
+    SaveCommands(Platform& platform, SettingsModel& settings, SaveDocument& document)
+        : platform_(platform), settings_(settings), doc_(document) {}
+
+    // Each returns true when a file was saved.
+    bool Save1Click();
+    bool AutoSave1Click();
+    // The shared sequence for an output chosen by the caller.
+    bool SaveTo(const std::string& out);
+
+    const SaveReport& LastReport() const { return report_; }
+
+private:
+    bool Fail(const std::string& text);
+
+    Platform& platform_;
+    SettingsModel& settings_;
+    SaveDocument& doc_;
+    SaveReport report_;
+};
+
+// Shown when a file of the save cannot be created.
+inline constexpr const char* kCantOpenOutput = "Can't open output file for writing";
+
+}  // namespace scarlex
