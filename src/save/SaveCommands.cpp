@@ -101,28 +101,21 @@ bool SaveCommands::SaveTo(const std::string& out) {
         return Fail(r.error);
     }
 
-    if (plan.relocate) {
-        std::string why = MoveFileTo(doc_.OpenFilePath, plan.relocated);
-        if (!why.empty()) {
-            busy.reset();
-            return Fail("The original could not be moved to " + plan.relocated + ":\n" + why);
-        }
-        doc_.OriginalPath = plan.relocated;
-        report_.relocatedOriginal = plan.relocated;
-    }
-
     const std::vector<Rect> rows = doc_.UndoRows ? doc_.UndoRows() : std::vector<Rect>{};
     report_.undoRows = static_cast<int>(rows.size());
     std::string patched;
-    r = BuildPatchedFile(chainSource, reencode, rows, work.path(), &patched, &report_.chain);
+    // The chain reads the original where it is now; it is moved aside only
+    // once the output is ready, so a failed save leaves it untouched.
+    const std::string readFrom = plan.relocate ? doc_.OpenFilePath : chainSource;
+    r = BuildPatchedFile(readFrom, reencode, rows, work.path(), &patched, &report_.chain);
     if (!r) {
         busy.reset();
         return Fail(r.error);
     }
-    if (SamePath(patched, chainSource)) {
+    if (SamePath(patched, readFrom)) {
         // No edits: the output is the original's bytes; the original stays.
         patched = work.File("unchanged.jpg");
-        std::string why = CopyFileTo(chainSource, patched);
+        std::string why = CopyFileTo(readFrom, patched);
         if (!why.empty()) {
             busy.reset();
             return Fail(std::string(kCantOpenOutput) + "\n" + why);
@@ -137,6 +130,15 @@ bool SaveCommands::SaveTo(const std::string& out) {
             busy.reset();
             return Fail(r.error);
         }
+    }
+    if (plan.relocate) {
+        std::string why = MoveFileTo(doc_.OpenFilePath, plan.relocated);
+        if (!why.empty()) {
+            busy.reset();
+            return Fail("The original could not be moved to " + plan.relocated + ":\n" + why);
+        }
+        doc_.OriginalPath = plan.relocated;
+        report_.relocatedOriginal = plan.relocated;
     }
     if (std::rename(finished.c_str(), out.c_str()) != 0) {
         busy.reset();

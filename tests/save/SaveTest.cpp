@@ -1,0 +1,357 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "codec/JpegCodec.h"
+#include "common/Paths.h"
+#include "platform/ScriptedPlatform.h"
+#include "save/OutputNaming.h"
+#include "save/PatchChain.h"
+#include "save/SaveCommands.h"
+#include "support/Coefficients.h"
+#include "support/TestSupport.h"
+
+using namespace scarlex;
+using namespace scarlex::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> FolderListing(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class SaveFixture : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string original;
+    Bitmap bmp;
+    std::vector<Rect> rows;
+    SettingsModel settings;
+    ScriptedPlatform platform;
+    SaveDocument doc;
+    SaveCommands commands{platform, settings, doc};
+
+    void MakeOriginal(int w, int h, TestJpegOptions o = {}, const std::string& name = "IMG_0001.jpg") {
+        original = dir / name;
+        if (o.comment.empty()) o.comment = "kept comment";
+        o.quality = 92;
+        WriteTestJpeg(original, MakePhotoLike(w, h, 3), o);
+        Load();
+    }
+
+    void Load() {
+        Sampling s;
+        ASSERT_TRUE(DecodeJpegToBitmap(original, bmp, s).ok);
+        doc.OpenFilePath = doc.OriginalPath = original;
+        doc.WorkBitmap = &bmp;
+        doc.SourceSampling = s;
+        doc.Saved = false;
+        doc.UndoRows = [this] { return rows; };
+        rows.clear();
+    }
+
+    // Stands in for a removal: greys the pixels inside the picture and
+    // records the rectangle as given.
+    void Edit(const Rect& r) {
+        for (int y = std::max(r.top, 0); y < std::min(r.bottom, bmp.Height()); ++y)
+            for (int x = std::max(r.left, 0); x < std::min(r.right, bmp.Width()); ++x) {
+                uint8_t* p = bmp.Pixel(x, y);
+                p[0] = p[1] = p[2] = uint8_t((p[0] + p[1] + p[2]) / 3);
+            }
+        rows.push_back(r);
+        doc.Saved = false;
+    }
+
+    // The same chain run with jpegtran on the same full re-encode.
+    std::vector<uint8_t> JpegtranChain(const std::string& source) {
+        TempDir work;
+        std::string reencode = work / "full.jpg";
+        EXPECT_TRUE(EncodeBitmapToJpeg(reencode, bmp, doc.SourceSampling).ok);
+        std::string current = source;
+        int i = 0;
+        for (const Rect& row : rows) {
+            PatchRequest req = PatchRequestFor(row, bmp.Width(), bmp.Height());
+            std::string patch = work / ("patch" + std::to_string(i) + ".jpg");
+            std::string next = work / ("chain" + std::to_string(i) + ".jpg");
+            char crop[96];
+            std::snprintf(crop, sizeof crop, "%dx%d+%d+%d", req.cropW, req.cropH, req.cropX, req.cropY);
+            EXPECT_EQ(RunShell("jpegtran -copy comments -crop " + std::string(crop) + " -outfile " + Quote(patch) +
+                               " " + Quote(reencode)),
+                      0);
+            JpegInfo info;
+            EXPECT_TRUE(ReadJpegInfo(patch, info).ok);
+            char drop[64];
+            std::snprintf(drop, sizeof drop, "+%d+%d", req.cropX + req.cropW - info.width,
+                          req.cropY + req.cropH - info.height);
+            EXPECT_EQ(RunShell("jpegtran -copy comments -drop " + std::string(drop) + " " + Quote(patch) +
+                               " -outfile " + Quote(next) + " " + Quote(current)),
+                      0);
+            current = next;
+            ++i;
+        }
+        return ReadFileBytes(current);
+    }
+
+    // Every block touching an edit holds the full re-encode's values; every
+    // block well away from all edits holds the original's.
+    void ExpectLosslessOutsideAndCoveredInside(const std::string& output, const std::string& source) {
+        TempDir work;
+        std::string reencode = work / "full.jpg";
+        ASSERT_TRUE(EncodeBitmapToJpeg(reencode, bmp, doc.SourceSampling).ok);
+        CoefficientImage out = ReadCoefficients(output), orig = ReadCoefficients(source),
+                         full = ReadCoefficients(reencode);
+        ASSERT_TRUE(out.ok && orig.ok && full.ok) << out.error << orig.error << full.error;
+        ASSERT_EQ(out.components.size(), orig.components.size());
+        const int dh = 8 * out.maxH, dv = 8 * out.maxV;
+        for (std::size_t ci = 0; ci < out.components.size(); ++ci) {
+            const ComponentCoefficients &o = out.components[ci], &a = orig.components[ci], &f = full.components[ci];
+            // Pixels per block of this component.
+            const int bw = dh / o.h, bh = dv / o.v;
+            for (int by = 0; by < o.heightInBlocks; ++by)
+                for (int bx = 0; bx < o.widthInBlocks; ++bx) {
+                    const int x0 = bx * bw, y0 = by * bh, x1 = x0 + bw, y1 = y0 + bh;
+                    bool touches = false, near = false;
+                    for (const Rect& r : rows) {
+                        const int l = std::max(r.left, 0), t = std::max(r.top, 0);
+                        const int rr = std::min(r.right, bmp.Width()), b = std::min(r.bottom, bmp.Height());
+                        if (rr <= l || b <= t) continue;
+                        if (x0 < rr && l < x1 && y0 < b && t < y1) touches = true;
+                        if (x0 < rr + 17 + dh && l - dh < x1 && y0 < b + 17 + dv && t - dv < y1) near = true;
+                    }
+                    const ComponentCoefficients& want = touches ? f : a;
+                    if (!touches && near) continue;
+                    for (int k = 0; k < 64; ++k)
+                        if (o.Dequantised(bx, by, k) != want.Dequantised(bx, by, k)) {
+                            ADD_FAILURE() << "component " << ci << " block (" << bx << "," << by << ") coefficient "
+                                          << k << ": " << o.Dequantised(bx, by, k) << " but the "
+                                          << (touches ? "re-encode" : "original") << " has "
+                                          << want.Dequantised(bx, by, k);
+                            return;
+                        }
+                }
+        }
+    }
+};
+
+struct ChainLayout {
+    const char* name;
+    TestJpegOptions options;
+};
+
+TestJpegOptions Sampled(int h0, int v0) {
+    TestJpegOptions o;
+    o.h[0] = h0;
+    o.v[0] = v0;
+    return o;
+}
+
+TestJpegOptions Grey() {
+    TestJpegOptions o;
+    o.grayscale = true;
+    return o;
+}
+
+class SaveChainLayouts : public SaveFixture, public ::testing::WithParamInterface<ChainLayout> {};
+
+TEST_P(SaveChainLayouts, ChainEqualsTheSameChainRunByJpegtran) {
+    SCARLEX_REQUIRE_TOOL("jpegtran");
+    MakeOriginal(160, 128, GetParam().options);
+    Edit({37, 21, 52, 33});          // one edit
+    Edit({90, 60, 91, 61});          // a single pixel
+    Edit({44, 25, 70, 50});          // overlapping the first
+    ASSERT_TRUE(commands.AutoSave1Click()) << (platform.messages.empty() ? "" : platform.messages.back().text);
+    std::string out = dir / "IMG_0001 - nre.jpg";
+    EXPECT_TRUE(ReadFileBytes(out) == JpegtranChain(original)) << "differs from the jpegtran chain";
+    ExpectLosslessOutsideAndCoveredInside(out, original);
+    EXPECT_TRUE(doc.Saved);
+    EXPECT_EQ(commands.LastReport().chain.steps, 3);
+    // Only the original and the output: every temporary is gone.
+    EXPECT_EQ(FolderListing(dir.path()), (std::vector<std::string>{"IMG_0001 - nre.jpg", "IMG_0001.jpg"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, SaveChainLayouts,
+                         ::testing::Values(ChainLayout{"s420", Sampled(2, 2)}, ChainLayout{"s422", Sampled(2, 1)},
+                                           ChainLayout{"s444", Sampled(1, 1)}, ChainLayout{"grey", Grey()}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SaveFixture, EditsAtEveryEdgeAreCoveredAndTheRestIsLossless) {
+    // 4:2:0 with partial iMCUs at the right and bottom edges.
+    MakeOriginal(203, 141, Sampled(2, 2));
+    Edit({195, 20, 203, 30});     // right edge, in the partial iMCU column
+    Edit({10, 135, 30, 141});     // bottom edge, in the partial iMCU row
+    Edit({-12, -9, 11, 8});       // a grey circle past the top-left corner
+    Edit({190, 130, 215, 150});   // past the bottom-right corner
+    Edit({400, 400, 420, 420});   // wholly outside: nothing to do
+    ASSERT_TRUE(commands.AutoSave1Click()) << (platform.messages.empty() ? "" : platform.messages.back().text);
+    ExpectLosslessOutsideAndCoveredInside(dir / "IMG_0001 - nre.jpg", original);
+    EXPECT_EQ(commands.LastReport().chain.steps, 4);
+}
+
+TEST_F(SaveFixture, NoEditsGiveTheOriginalsBytesAndKeepTheOriginal) {
+    MakeOriginal(64, 48);
+    std::vector<uint8_t> before = ReadFileBytes(original);
+    ASSERT_TRUE(commands.AutoSave1Click());
+    EXPECT_EQ(ReadFileBytes(dir / "IMG_0001 - nre.jpg"), before);
+    EXPECT_EQ(ReadFileBytes(original), before);
+    EXPECT_TRUE(doc.Saved);
+}
+
+TEST_F(SaveFixture, RenamingTheOriginalFreesItsNameForTheOutput) {
+    MakeOriginal(64, 48);
+    std::vector<uint8_t> before = ReadFileBytes(original);
+    settings.AppendEnabled = false;
+    settings.RenameOriginal = true;
+    Edit({10, 10, 20, 20});
+    ASSERT_TRUE(commands.AutoSave1Click());
+    EXPECT_TRUE(platform.messages.empty());
+    EXPECT_EQ(ReadFileBytes(dir / "IMG_0001.OGL"), before);
+    EXPECT_EQ(FolderListing(dir.path()), (std::vector<std::string>{"IMG_0001.OGL", "IMG_0001.jpg"}));
+    ExpectLosslessOutsideAndCoveredInside(original, dir / "IMG_0001.OGL");
+    EXPECT_EQ(commands.LastReport().relocatedOriginal, dir / "IMG_0001.OGL");
+
+    // A second save chains from where the first one put the original: the
+    // output at the open path is renamed aside (numbered) and rebuilt.
+    Edit({30, 30, 34, 34});
+    ASSERT_TRUE(commands.AutoSave1Click());
+    EXPECT_EQ(ReadFileBytes(dir / "IMG_0001.OGL"), before);
+    EXPECT_TRUE(FileExists(dir / "IMG_0001_0.OGL"));
+    EXPECT_TRUE(FileExists(original));
+}
+
+TEST_F(SaveFixture, ASecondSaveAfterAMoveChainsFromTheMovedOriginal) {
+    MakeOriginal(64, 48);
+    std::vector<uint8_t> before = ReadFileBytes(original);
+    fs::create_directory(dir / "orig");
+    settings.MoveOriginal = true;
+    settings.OriginalsFolder = dir / "orig";
+    Edit({10, 10, 20, 20});
+    ASSERT_TRUE(commands.AutoSave1Click());
+    EXPECT_FALSE(FileExists(original));
+    EXPECT_EQ(ReadFileBytes(dir / "orig/IMG_0001.jpg"), before);
+
+    Edit({30, 30, 40, 40});
+    ASSERT_TRUE(commands.AutoSave1Click()) << platform.messages.back().text;
+    EXPECT_EQ(ReadFileBytes(dir / "orig/IMG_0001.jpg"), before);
+    EXPECT_EQ(FolderListing(dir / "orig"), std::vector<std::string>{"IMG_0001.jpg"});
+    ExpectLosslessOutsideAndCoveredInside(dir / "IMG_0001 - nre.jpg", dir / "orig/IMG_0001.jpg");
+}
+
+TEST_F(SaveFixture, ATakenNameWithoutNumberingRefusesAndWritesNothing) {
+    MakeOriginal(64, 48);
+    settings.RenameOriginal = true;
+    settings.NumberDuplicates = false;
+    WriteFileBytes(dir / "IMG_0001.OGL", {7});
+    Edit({10, 10, 20, 20});
+    EXPECT_FALSE(commands.AutoSave1Click());
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.messages[0].type, MsgType::Warning);
+    EXPECT_EQ(platform.messages[0].buttons, MsgButtons::Cancel);
+    EXPECT_FALSE(doc.Saved);
+    EXPECT_EQ(FolderListing(dir.path()), (std::vector<std::string>{"IMG_0001.OGL", "IMG_0001.jpg"}));
+    EXPECT_EQ(platform.CurrentCursorShape(), CursorShape::Default);
+}
+
+TEST_F(SaveFixture, SavingOntoTheOpenPhotographAsksFirst) {
+    MakeOriginal(64, 48);
+    settings.AppendEnabled = false;
+    Edit({10, 10, 20, 20});
+    // No, then cancel the dialog shown again: nothing happens.
+    platform.saveAnswers = {original, std::nullopt};
+    platform.messageAnswers = {MsgAnswer::No};
+    std::vector<uint8_t> before = ReadFileBytes(original);
+    EXPECT_FALSE(commands.Save1Click());
+    ASSERT_EQ(platform.saveRequests.size(), 2u);
+    EXPECT_EQ(platform.saveRequests[0].title, "Save As...");
+    EXPECT_EQ(platform.saveRequests[0].filter, "JPEG (*.jpg;*.jpeg)|*.jpg");
+    EXPECT_EQ(platform.saveRequests[0].defaultExtension, "jpg");
+    EXPECT_EQ(platform.saveRequests[0].fileName, dir / "IMG_0001");
+    EXPECT_EQ(platform.saveRequests[1].fileName, original);
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.messages[0].caption, "File Exists");
+    EXPECT_EQ(platform.messages[0].text, "Filename " + original + " already exists. Overwrite?");
+    EXPECT_EQ(ReadFileBytes(original), before);
+
+    // Yes: the photograph is rebuilt in place from its own blocks.
+    std::string keep = dir / "before.jpg";
+    WriteFileBytes(keep, before);
+    platform.saveAnswers = {original};
+    platform.messageAnswers = {MsgAnswer::Yes};
+    ASSERT_TRUE(commands.Save1Click());
+    ExpectLosslessOutsideAndCoveredInside(original, keep);
+    EXPECT_EQ(FolderListing(dir.path()), (std::vector<std::string>{"IMG_0001.jpg", "before.jpg"}));
+}
+
+TEST_F(SaveFixture, AutoSaveOntoTheOpenFileAsksAndNoSwitchesToSave) {
+    MakeOriginal(64, 48);
+    settings.FileNameAppend = "";
+    Edit({1, 1, 2, 2});
+    platform.messageAnswers = {MsgAnswer::No};
+    EXPECT_FALSE(commands.AutoSave1Click());
+    EXPECT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.saveRequests.size(), 1u);
+}
+
+TEST_F(SaveFixture, UserFilesNamedLikeTemporariesAreNeverTouched) {
+    MakeOriginal(64, 48);
+    for (const char* name : {"IMG_0001_0.jpg", "IMG_0001_1.jpg", "IMG_0001-cpd.jpg", "IMG_0001_0-cpd.jpg"})
+        WriteFileBytes(dir / name, {'m', 'i', 'n', 'e'});
+    Edit({1, 1, 5, 5});
+    Edit({20, 20, 25, 25});
+    ASSERT_TRUE(commands.AutoSave1Click());
+    for (const char* name : {"IMG_0001_0.jpg", "IMG_0001_1.jpg", "IMG_0001-cpd.jpg", "IMG_0001_0-cpd.jpg"})
+        EXPECT_EQ(ReadFileBytes(dir / name), (std::vector<uint8_t>{'m', 'i', 'n', 'e'})) << name;
+}
+
+TEST_F(SaveFixture, FailuresLoseNothingAndLeaveNothingBehind) {
+    MakeOriginal(64, 48);
+    Edit({10, 10, 20, 20});
+    // An output folder that does not exist.
+    platform.saveAnswers = {dir / "no/such/folder/out.jpg"};
+    EXPECT_FALSE(commands.Save1Click());
+    ASSERT_FALSE(platform.messages.empty());
+    EXPECT_EQ(platform.messages.back().type, MsgType::Error);
+    EXPECT_FALSE(doc.Saved);
+
+    // The original damaged after loading: the chain fails on it. The original
+    // is not moved aside (that waits for a finished output); no output, no
+    // temporaries.
+    settings.RenameOriginal = true;
+    std::vector<uint8_t> damaged = ReadFileBytes(original);
+    damaged.resize(150);
+    WriteFileBytes(original, damaged);
+    EXPECT_FALSE(commands.AutoSave1Click());
+    EXPECT_EQ(platform.messages.back().type, MsgType::Error);
+    EXPECT_FALSE(doc.Saved);
+    EXPECT_EQ(FolderListing(dir.path()), std::vector<std::string>{"IMG_0001.jpg"});
+    EXPECT_EQ(ReadFileBytes(original), damaged);
+    EXPECT_EQ(platform.CurrentCursorShape(), CursorShape::Default);
+
+    if (::geteuid() != 0) {  // root writes anywhere
+        WriteTestJpeg(original, MakePhotoLike(64, 48, 3), {});
+        settings.RenameOriginal = false;
+        ::chmod(dir.path().c_str(), 0555);
+        EXPECT_FALSE(commands.AutoSave1Click());
+        ::chmod(dir.path().c_str(), 0755);
+        EXPECT_EQ(FolderListing(dir.path()), std::vector<std::string>{"IMG_0001.jpg"});
+    }
+}
+
+TEST_F(SaveFixture, TheRelocatedOriginalIsNeverTheOutput) {
+    MakeOriginal(64, 48);
+    settings.RenameOriginal = true;
+    Edit({10, 10, 20, 20});
+    platform.saveAnswers = {dir / "IMG_0001.OGL"};
+    EXPECT_FALSE(commands.Save1Click());
+    EXPECT_TRUE(FileExists(original));
+    EXPECT_FALSE(FileExists(dir / "IMG_0001.OGL"));
+}
+
+}  // namespace
