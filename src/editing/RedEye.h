@@ -149,8 +149,11 @@ class SpanWalker {
 public:
     Rect Walk(Bitmap& bitmap, const Thresholds& t, const LimitCircle& limit, const RemovalHooks& hooks, int cx,
               int cy);
-    // Deepest stack of the last walk, in frames (for the benchmark).
+    // Deepest stack of the last walk, in frames and in bytes.
     std::size_t PeakDepth() const { return peak_; }
+    std::size_t PeakStackBytes() const { return peak_ * sizeof(Frame); }
+    // The bytes of the changed-pixel marks (0 for ordinary thresholds).
+    std::size_t MarkBytes() const { return changed_.capacity() * sizeof(uint64_t); }
 
 private:
     struct Frame {
