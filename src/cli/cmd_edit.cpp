@@ -2,6 +2,7 @@
 // as the window.
 #include <clocale>
 #include <cstdio>
+#include <filesystem>
 
 #include "cli/Cli.h"
 #include "codec/JpegCodec.h"
@@ -20,6 +21,10 @@ int RunEdit(const Args& args) {
     std::vector<EditStep> steps;
     const std::string parseError = ParseEditScript(options, steps);
     if (!parseError.empty()) throw CliError(parseError);
+
+    std::error_code ec;
+    if (std::filesystem::equivalent(args[0], args[1], ec))
+        throw CliError(args[1] + " is the input photograph; name another output");
 
     Bitmap bitmap;
     Sampling sampling;

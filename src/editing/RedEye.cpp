@@ -242,9 +242,21 @@ RemovalResult RedEyeRemover::Remove(Bitmap& work, DBUndoTable& undo, const EditS
 RemovalResult RedEyeRemover::Remove(Bitmap& work, DBUndoTable& undo, const Thresholds& thresholds,
                                     RemovalView& view, bool shift, const RemovalHooks& hooks) {
     RemovalResult result;
+    // The walk pumps messages; a release that slips past the window's
+    // Removing flag must not start a second walk on the same stack.
+    if (busy_) {
+        result.outcome = RemovalOutcome::Refused;
+        result.error = "A red removal is already running";
+        return result;
+    }
     if (hooks.abortRemoval) *hooks.abortRemoval = false;
     if (work.Empty()) return result;
 
+    struct Busy {
+        bool& flag;
+        explicit Busy(bool& f) : flag(f) { flag = true; }
+        ~Busy() { flag = false; }
+    } busy(busy_);
     before_ = work;
     Rect rect;
     if (shift) {
@@ -252,7 +264,13 @@ RemovalResult RedEyeRemover::Remove(Bitmap& work, DBUndoTable& undo, const Thres
     } else {
         int cx = 0, cy = 0;
         AimedPixel(view, cx, cy);
-        rect = walker_.Walk(work, thresholds, LimitCircle(view), hooks, cx, cy);
+        try {
+            rect = walker_.Walk(work, thresholds, LimitCircle(view), hooks, cx, cy);
+        } catch (...) {
+            // Whatever the pump threw, the photograph is not left half done.
+            work = before_;
+            throw;
+        }
     }
 
     if (hooks.abortRemoval && *hooks.abortRemoval) {

@@ -177,7 +177,8 @@ private:
 Rect GreyCircle(Bitmap& bitmap, const Thresholds& t, RemovalView& view);
 
 enum class RemovalOutcome {
-    Refused,    // a threshold text failed to convert; nothing touched
+    Refused,    // a threshold text failed to convert, or a removal is already
+                // running; nothing touched
     Aborted,    // the walk was aborted; the whole photograph restored
     Unchanged,  // the rectangle came out empty; nothing recorded
     Recorded,   // one undo row appended: the picture changed
@@ -208,6 +209,7 @@ public:
 private:
     Bitmap before_;
     SpanWalker walker_;
+    bool busy_ = false;
 };
 
 }  // namespace scarlex

@@ -173,6 +173,10 @@ TEST(EditCommand, RefusedThresholdWritesNothing) {
     EXPECT_EQ(RunShell(cmd, &printed), 1);
     EXPECT_NE(printed.find("'abc' is not a valid floating point value"), std::string::npos) << printed;
     EXPECT_FALSE(std::filesystem::exists(out));
+    // Naming the photograph itself as the output is refused, not obeyed.
+    const auto bytes = ReadFileBytes(jpeg);
+    EXPECT_EQ(RunShell(Quote(CliPath()) + " edit " + Quote(jpeg) + " " + Quote(jpeg) + " --click 5,5 2>/dev/null"), 1);
+    EXPECT_EQ(ReadFileBytes(jpeg), bytes);
 }
 
 }  // namespace

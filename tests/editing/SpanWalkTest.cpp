@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -354,6 +355,53 @@ TEST(Removal, SerpentineWalksToTheEnd) {
             red += art[y][x] == 'R';
         }
     EXPECT_EQ(changed, red);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Removal, ReleaseDuringTheWalkDoesNotStartAnother) {
+    Bitmap bmp = Picture(std::vector<std::string>(50, std::string(8, 'R')));
+    const Bitmap loaded = bmp;
+    DBUndoTable undo;
+    RedEyeRemover remover;
+    RemovalView view = UnitView(4, 25);
+    bool abort = false;
+    RemovalResult inner;
+    bool tried = false;
+    RemovalHooks hooks;
+    hooks.abortRemoval = &abort;
+    hooks.pump = [&] {
+        if (tried) return;
+        tried = true;
+        RemovalView other = UnitView(1, 1);
+        inner = remover.Remove(bmp, undo, DefaultThresholds(), other, false, hooks);
+    };
+    const RemovalResult outer = remover.Remove(bmp, undo, DefaultThresholds(), view, false, hooks);
+    EXPECT_EQ(inner.outcome, RemovalOutcome::Refused);
+    EXPECT_EQ(outer.outcome, RemovalOutcome::Recorded);
+    EXPECT_EQ(undo.Count(), 1u);
+    undo.Undo(bmp);
+    EXPECT_EQ(FirstPixelDifference(loaded, bmp), "");
+}
+
+TEST(Removal, PumpThatThrowsLeavesThePhotographWhole) {
+    Bitmap bmp = Picture(std::vector<std::string>(50, std::string(8, 'R')));
+    const Bitmap loaded = bmp;
+    DBUndoTable undo;
+    RedEyeRemover remover;
+    RemovalView view = UnitView(4, 25);
+    int pumps = 0;
+    RemovalHooks hooks;
+    hooks.pump = [&] {
+        if (++pumps == 2) throw std::runtime_error("window closed");
+    };
+    EXPECT_THROW(remover.Remove(bmp, undo, DefaultThresholds(), view, false, hooks), std::runtime_error);
+    EXPECT_EQ(undo.Count(), 0u);
+    EXPECT_EQ(FirstPixelDifference(loaded, bmp), "");
+    // And the remover is usable again.
+    EXPECT_EQ(remover.Remove(bmp, undo, DefaultThresholds(), view, false, {}).outcome, RemovalOutcome::Recorded);
 }
 
 }  // namespace
