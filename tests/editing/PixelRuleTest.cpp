@@ -23,6 +23,8 @@ struct RuleCase {
     int r2, g2, b2;  // expected afterwards (the input when it fails)
 };
 
+void PrintTo(const RuleCase& c, std::ostream* os) { *os << c.name; }
+
 class PixelRule : public ::testing::TestWithParam<RuleCase> {};
 
 TEST_P(PixelRule, ChangesAsTheRuleSays) {
