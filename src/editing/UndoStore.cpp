@@ -1,0 +1,63 @@
+#include "editing/UndoStore.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace scarlex {
+
+Rect ClipToBitmap(const Rect& rect, int width, int height) {
+    Rect c{std::max(rect.left, 0), std::max(rect.top, 0), std::min(rect.right, width), std::min(rect.bottom, height)};
+    if (c.right < c.left) c.right = c.left;
+    if (c.bottom < c.top) c.bottom = c.top;
+    return c;
+}
+
+bool DBUndoTable::Append(const Rect& rect, const Bitmap& before) {
+    if (rect.right <= rect.left || rect.bottom <= rect.top) return false;
+    UndoRow row;
+    row.left = rect.left;
+    row.right = rect.right;
+    row.top = rect.top;
+    row.bottom = rect.bottom;
+    const Rect inside = ClipToBitmap(rect, before.Width(), before.Height());
+    row.ImageLeft = inside.left;
+    row.ImageTop = inside.top;
+    if (inside.Width() == 0 || inside.Height() == 0) {
+        rows_.push_back(std::move(row));  // wholly outside: nothing to keep
+        return true;
+    }
+    row.Image.SetSize(inside.Width(), inside.Height());
+    const std::size_t bytes = static_cast<std::size_t>(inside.Width()) * 3;
+    for (int y = 0; y < inside.Height(); ++y)
+        std::memcpy(row.Image.Row(y), before.Pixel(inside.left, inside.top + y), bytes);
+    rows_.push_back(std::move(row));
+    return true;
+}
+
+bool DBUndoTable::Undo(Bitmap& work) {
+    if (rows_.empty()) return false;
+    const UndoRow& row = rows_.back();
+    // The photograph is the same size as when the row was cut, but clip
+    // again rather than trust that.
+    const Rect image{row.ImageLeft, row.ImageTop, row.ImageLeft + row.Image.Width(),
+                     row.ImageTop + row.Image.Height()};
+    const Rect inside = ClipToBitmap(image, work.Width(), work.Height());
+    const std::size_t bytes = static_cast<std::size_t>(inside.Width()) * 3;
+    for (int y = inside.top; bytes != 0 && y < inside.bottom; ++y)
+        std::memcpy(work.Pixel(inside.left, y), row.Image.Pixel(inside.left - row.ImageLeft, y - row.ImageTop), bytes);
+    rows_.pop_back();
+    return !rows_.empty();
+}
+
+void DBUndoTable::Clear() {
+    while (!rows_.empty()) rows_.pop_back();
+}
+
+std::vector<Rect> DBUndoTable::Rectangles() const {
+    std::vector<Rect> out;
+    out.reserve(rows_.size());
+    for (const UndoRow& row : rows_) out.push_back(row.Rectangle());
+    return out;
+}
+
+}  // namespace scarlex

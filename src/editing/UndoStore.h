@@ -1,0 +1,62 @@
+#pragma once
+// DBUndoTable: the edits of the current photograph, in append order. Each
+// row holds a change rectangle ("left", "right", "top", "bottom"; right and
+// bottom exclusive) and "Image", the pixels that lay in it before the edit.
+//
+// A rectangle may reach outside the photograph (the Shift-click treatment
+// does not clip); there are no pixels there, so Image holds only the part of
+// the rectangle inside the photograph, placed at (ImageLeft, ImageTop).
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "common/Bitmap.h"
+#include "common/Rect.h"
+
+namespace scarlex {
+
+struct UndoRow {
+    int32_t left = 0;
+    int32_t right = 0;
+    int32_t top = 0;
+    int32_t bottom = 0;
+    Bitmap Image;
+    int32_t ImageLeft = 0;  // bitmap column of Image's first column
+    int32_t ImageTop = 0;   // bitmap row of Image's first row
+
+    Rect Rectangle() const { return {left, top, right, bottom}; }
+};
+
+// The part of `rect` inside a width x height photograph (may be empty).
+Rect ClipToBitmap(const Rect& rect, int width, int height);
+
+class DBUndoTable {
+public:
+    // Appends a row for `rect` (bottom already exclusive, right > left),
+    // cutting its image from `before`. Returns false and appends nothing for
+    // a rectangle with right <= left or bottom <= top.
+    bool Append(const Rect& rect, const Bitmap& before);
+
+    // Undo1Click: copies the newest row's image back onto `work` (only the
+    // part inside it), deletes the row and tells whether rows remain.
+    // Does nothing and returns false on an empty store.
+    bool Undo(Bitmap& work);
+
+    // Deletes from the last row back.
+    void Clear();
+
+    std::size_t Count() const { return rows_.size(); }
+    bool Empty() const { return rows_.empty(); }
+
+    // The walk the saver reads: oldest first.
+    const UndoRow& Row(std::size_t index) const { return rows_[index]; }
+    std::vector<UndoRow>::const_iterator begin() const { return rows_.begin(); }
+    std::vector<UndoRow>::const_iterator end() const { return rows_.end(); }
+    std::vector<Rect> Rectangles() const;
+
+private:
+    std::vector<UndoRow> rows_;
+};
+
+}  // namespace scarlex
