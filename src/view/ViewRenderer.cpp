@@ -167,6 +167,9 @@ ViewRect ViewRenderer::DrawLens(const Bitmap& work, const ViewState& view) {
     // straight from the working bitmap: only S x S pixels are touched.
     const int i0 = std::max(0, -pl.lensLeft), i1 = std::min(S, cw - pl.lensLeft);
     const int j0 = std::max(0, -pl.lensTop), j1 = std::min(S, ch - pl.lensTop);
+    std::vector<int> columns(static_cast<std::size_t>(std::max(0, i1 - i0)));
+    for (int i = i0; i < i1; ++i)
+        columns[static_cast<std::size_t>(i - i0)] = pl.sourceLeft + static_cast<int>(static_cast<long long>(i) * N / S);
     for (int j = j0; j < j1; ++j) {
         const int sy = pl.sourceTop + static_cast<int>(static_cast<long long>(j) * N / S);
         const bool rowInside = sy >= 0 && sy < work.Height();
@@ -177,7 +180,7 @@ ViewRect ViewRenderer::DrawLens(const Bitmap& work, const ViewState& view) {
             uint8_t* dst = out + 3 * static_cast<std::size_t>(pl.lensLeft + i);
             const uint8_t* m = maskRow + 3 * static_cast<std::size_t>(i);
             if (rowInside && !IsBlack(m)) {
-                const int sx = pl.sourceLeft + static_cast<int>(static_cast<long long>(i) * N / S);
+                const int sx = columns[static_cast<std::size_t>(i - i0)];
                 if (sx >= 0 && sx < work.Width()) {
                     const uint8_t* s = work.Pixel(sx, sy);
                     const uint8_t v[3] = {static_cast<uint8_t>(s[0] & m[0]), static_cast<uint8_t>(s[1] & m[1]),
