@@ -1,5 +1,6 @@
 #include "view/ImageOnForm.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -307,7 +308,36 @@ bool ImageOnForm::FormMouseWheel(const QWheelEvent* event) {
     return true;
 }
 
+void ImageOnForm::InstallKeyPreview(QWidget* window) {
+    if (previewWindow_ == nullptr) qApp->installEventFilter(this);
+    previewWindow_ = window;
+}
+
+bool ImageOnForm::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (previewWindow_ == nullptr || (type != QEvent::KeyPress && type != QEvent::Wheel) || !watched->isWidgetType())
+        return false;
+    const auto* target = static_cast<const QWidget*>(watched);
+    if (target->window() != previewWindow_) return false;  // dialogs keep their keys
+    const auto* input = static_cast<const QInputEvent*>(event);
+    const int key = type == QEvent::KeyPress ? static_cast<const QKeyEvent*>(event)->key() : -1;
+    // The same event passed on to a parent of where it was first seen.
+    if (event == previewed_ && input->timestamp() == previewedStamp_ && key == previewedKey_ &&
+        !previewedTarget_.isNull() && target != previewedTarget_ && target->isAncestorOf(previewedTarget_.data()))
+        return false;
+    previewed_ = event;
+    previewedTarget_ = target;
+    previewedStamp_ = input->timestamp();
+    previewedKey_ = key;
+    if (type == QEvent::Wheel) return FormMouseWheel(static_cast<const QWheelEvent*>(event));
+    return HandleKey(static_cast<const QKeyEvent*>(event));
+}
+
 void ImageOnForm::keyPressEvent(QKeyEvent* event) {
+    if (previewWindow_ != nullptr) {
+        QWidget::keyPressEvent(event);  // already seen by the preview
+        return;
+    }
     if (HandleKey(event))
         event->accept();
     else
@@ -315,6 +345,10 @@ void ImageOnForm::keyPressEvent(QKeyEvent* event) {
 }
 
 void ImageOnForm::wheelEvent(QWheelEvent* event) {
+    if (previewWindow_ != nullptr) {
+        QWidget::wheelEvent(event);
+        return;
+    }
     if (FormMouseWheel(event))
         event->accept();
     else

@@ -7,6 +7,7 @@
 // forwarded key commands) and sets the removal flags while a removal runs.
 
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -65,6 +66,10 @@ public:
     bool FormKeyPress(const QKeyEvent* event);
     bool FormMouseWheel(const QWheelEvent* event);
     bool HandleKey(const QKeyEvent* event) { return FormKeyDown(event) || FormKeyPress(event); }
+    // Key preview: every key press and wheel event aimed at a widget of
+    // `window` passes HandleKey/FormMouseWheel first, once, and stops there
+    // when consumed. Without it the view handles only what it receives.
+    void InstallKeyPreview(QWidget* window);
 
     // The view's part of the end of a removal: crosshair back to the
     // centre, pointer parked, magnifier redrawn. Runs after clickAt returns.
@@ -84,6 +89,7 @@ signals:
     void helpRequested();                 // "p"
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -117,6 +123,13 @@ private:
     bool closing_ = false;
     bool warping_ = true;
     bool moveDetached_ = false;
+    QWidget* previewWindow_ = nullptr;
+    // The event last previewed: a key the window does not consume travels on
+    // to the parents of its target and passes the filter again.
+    const QEvent* previewed_ = nullptr;
+    QPointer<const QWidget> previewedTarget_;
+    quint64 previewedStamp_ = 0;
+    int previewedKey_ = 0;
     QPoint lastPos_;      // last handled pointer position (relative following)
     QPoint crossOrigin_;  // where the crosshair was taken (relative following)
 };

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
@@ -345,6 +346,29 @@ TEST_F(ImageOnFormTest, KeyCommands) {
     QTest::keyClick(view, Qt::Key_M, Qt::ControlModifier);  // off again
     EXPECT_FALSE(view->State().MagnifierOn);
     EXPECT_EQ(platform.CurrentCursorShape(), CursorShape::Default);
+}
+
+TEST_F(ImageOnFormTest, KeyPreviewSeesKeysAimedElsewhereOnce) {
+    auto* edit = new QLineEdit(window.get());
+    edit->setGeometry(0, 460, 100, 24);
+    edit->show();
+    view->InstallKeyPreview(window.get());
+    MagnifierOnAt(QPoint(250, 180));
+    const int cx = view->State().CentreX;
+    QTest::keyClick(edit, Qt::Key_Right);  // not consumed: the edit moves its cursor too
+    EXPECT_EQ(view->State().CentreX, cx + 1);
+    QTest::keyClick(view, Qt::Key_Right);
+    EXPECT_EQ(view->State().CentreX, cx + 2);
+    const int radius = view->State().Radius;
+    QTest::keyClick(edit, Qt::Key_PageUp);
+    EXPECT_GT(view->State().Radius, radius);
+    QTest::keyClicks(edit, "1p");  // "p" is the help key wherever it is typed
+    EXPECT_EQ(edit->text(), "1");
+    // Another window keeps its keys.
+    QLineEdit other;
+    other.show();
+    QTest::keyClicks(&other, "p");
+    EXPECT_EQ(other.text(), "p");
 }
 
 }  // namespace
