@@ -189,8 +189,11 @@ void ImageOnForm::ImageOnFormMouseMove(QPoint pos) {
     // The move that parking the pointer causes.
     if (warping_ && screenX == state_.CursorHomeX && screenY == state_.CursorHomeY) return;
 
+    // Detached while pending events run, so no nested move gets in.
+    const QPointer<ImageOnForm> alive(this);
     moveDetached_ = true;
     platform_.ProcessMessages();
+    if (alive.isNull()) return;  // the window closed meanwhile
     moveDetached_ = false;
     if (!imageLoaded_ || removing_) return;
 
@@ -217,7 +220,9 @@ void ImageOnForm::ImageOnFormMouseUp(Qt::MouseButton button, bool shift) {
     }
     if (button != Qt::LeftButton) return;
     state_.CrossHeld = false;
+    const QPointer<ImageOnForm> alive(this);
     emit clickAt(state_.Click(shift));
+    if (alive.isNull()) return;
     FinishRemoval();
     Publish();
 }
@@ -236,8 +241,10 @@ void ImageOnForm::AfterKey() {
 bool ImageOnForm::FormKeyDown(const QKeyEvent* event) {
     const int key = event->key();
     if (key == Qt::Key_Escape) {
+        const bool wasRemoving = removing_;
         abortRemoval_ = true;
         removing_ = false;
+        if (wasRemoving) emit removalAborted();
         emit escapePressed();
         return true;
     }
