@@ -139,6 +139,26 @@ void BM_WidgetMouseMove(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_WidgetMouseMove)->Unit(benchmark::kMicrosecond);
+
+// Opening a photograph as the window does it: decode, fit, first paint.
+void BM_LoadToFirstPaint(benchmark::State& state) {
+    PumpingPlatform platform;
+    Bitmap work;
+    QWidget window;
+    window.setGeometry(0, 0, 1200, 800);
+    ImageOnForm view(work, platform, &window);
+    view.setGeometry(0, 0, 1200, 800);
+    window.show();
+    QCoreApplication::processEvents();
+    for (auto _ : state) {
+        Sampling s;
+        if (!DecodeJpegToBitmap(JpegPath(), work, s).ok) state.SkipWithError("decode failed");
+        view.SetImageLoaded(true);
+        view.RenderView();
+        view.repaint();
+    }
+}
+BENCHMARK(BM_LoadToFirstPaint)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 #endif
 
 class RatioReporter : public benchmark::ConsoleReporter {
