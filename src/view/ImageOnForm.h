@@ -1,0 +1,137 @@
+#pragma once
+// The photograph view: shows the fitted photograph, or the composed view
+// with the magnifying glass, and turns mouse, key and wheel input into
+// view-state changes. It knows nothing of the main window: the window
+// gives it the working bitmap and the platform, listens to its signals
+// (the removal request on a left release, status and readout texts, the
+// forwarded key commands) and sets the removal flags while a removal runs.
+
+#include <QPoint>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include "common/Bitmap.h"
+#include "platform/Platform.h"
+#include "view/ViewRenderer.h"
+#include "view/ViewState.h"
+
+class QKeyEvent;
+class QWheelEvent;
+
+namespace scarlex {
+
+class ImageOnForm : public QWidget {
+    Q_OBJECT
+
+public:
+    ImageOnForm(Bitmap& workBitmap, Platform& platform, QWidget* parent = nullptr);
+
+    ViewState& State() { return state_; }
+    const ViewState& State() const { return state_; }
+    const ViewRenderer& Renderer() const { return renderer_; }
+    const PixelReadout& Readout() const { return readout_; }
+
+    // Main-window state the view honours.
+    void SetImageLoaded(bool loaded) { imageLoaded_ = loaded; }
+    bool ImageLoaded() const { return imageLoaded_; }
+    void SetRemoving(bool removing) { removing_ = removing; }
+    bool Removing() const { return removing_; }
+    void SetAbortRemoval(bool abort) { abortRemoval_ = abort; }
+    bool AbortRemoval() const { return abortRemoval_; }
+    void SetClosing(bool closing) { closing_ = closing; }
+
+    // Preferences.
+    void SetColours(uint32_t magnifierBorderColour, uint32_t limitBorderColour);
+    void SetMagnification(int openingMagnification);
+    // Radius and limit of 100 and their status texts (first showing).
+    void SetStartValues();
+
+    // Whether the pointer can be parked. Where it cannot (Wayland without
+    // XWayland), the magnifier follows the pointer's relative movement.
+    void SetPointerWarping(bool warping) { warping_ = warping; }
+    bool PointerWarping() const { return warping_; }
+
+    // The view's own commands.
+    void RenderView();
+    void BuildLens();
+    void DrawLens();
+    void ClampCentre() { state_.ClampCentre(); }
+    void ShowPixelInfo(int x, int y);
+    void ChangeSize(bool ctrl, bool shift, int n);
+
+    // The window's key preview hands every key and wheel event here first;
+    // each returns true when the event is consumed.
+    bool FormKeyDown(const QKeyEvent* event);
+    bool FormKeyPress(const QKeyEvent* event);
+    bool FormMouseWheel(const QWheelEvent* event);
+    bool HandleKey(const QKeyEvent* event) { return FormKeyDown(event) || FormKeyPress(event); }
+    // Key preview: every key press and wheel event aimed at a widget of
+    // `window` passes HandleKey/FormMouseWheel first, once, and stops there
+    // when consumed. Without it the view handles only what it receives.
+    void InstallKeyPreview(QWidget* window);
+
+    // The view's part of the end of a removal: crosshair back to the
+    // centre, pointer parked, magnifier redrawn. Runs after clickAt returns.
+    void FinishRemoval();
+
+signals:
+    // Left release with a photograph loaded: run the removal now (the
+    // handler runs inside this emission and sets Removing/AbortRemoval).
+    void clickAt(const scarlex::ClickRequest& request);
+    // A mouse release or Esc arrived while a removal was running.
+    void removalAborted();
+    void escapePressed();
+    void statusTextChanged(int panel, const QString& text);
+    void pixelReadoutChanged(const QString& red, const QString& green, const QString& blue,
+                             const QString& redGreen, const QString& redBlue);
+    void nextImageRequested(bool shift);  // Ctrl+N
+    void helpRequested();                 // "p"
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    void ImageOnFormMouseDown(Qt::MouseButton button, bool shift, QPoint pos);
+    void ImageOnFormMouseMove(QPoint pos);
+    void ImageOnFormMouseUp(Qt::MouseButton button, bool shift);
+    void LimitOff();
+    void AfterKey();
+    void Park();
+    void Publish();
+    void UpdateRect(const ViewRect& r);
+
+    Bitmap& work_;
+    Platform& platform_;
+    ViewState state_;
+    ViewRenderer renderer_;
+    PixelReadout readout_;
+    PixelReadout shownReadout_;
+    std::array<std::string, 5> shownPanels_;
+
+    bool imageLoaded_ = false;
+    bool removing_ = false;
+    bool abortRemoval_ = false;
+    bool closing_ = false;
+    bool warping_ = true;
+    bool moveDetached_ = false;
+    QWidget* previewWindow_ = nullptr;
+    // The event last previewed: a key the window does not consume travels on
+    // to the parents of its target and passes the filter again.
+    const QEvent* previewed_ = nullptr;
+    QPointer<const QWidget> previewedTarget_;
+    quint64 previewedStamp_ = 0;
+    int previewedKey_ = 0;
+    QPoint lastPos_;      // last handled pointer position (relative following)
+    QPoint crossOrigin_;  // where the crosshair was taken (relative following)
+};
+
+}  // namespace scarlex
