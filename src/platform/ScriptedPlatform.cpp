@@ -13,10 +13,11 @@ MsgAnswer SafestAnswer(MsgButtons buttons) {
 }
 template <typename T>
 T TakeFront(std::deque<T>& queue, T fallback) {
-    if (queue.empty()) return fallback;
-    T value = std::move(queue.front());
-    queue.pop_front();
-    return value;
+    if (!queue.empty()) {
+        fallback = std::move(queue.front());
+        queue.pop_front();
+    }
+    return fallback;
 }
 }  // namespace
 
