@@ -282,12 +282,12 @@ TEST_P(LoadEnabling, EveryLoadSetsTheTable) {
     EXPECT_EQ(MainFormProbe::UndoRows(*form), 0);
 }
 
+std::string LoadEnablingName(const testing::TestParamInfo<LoadEnabling::ParamType>& info) {
+    const char* const kinds[] = {"NoMetadata", "NoExif", "Exif"};
+    return std::string(std::get<0>(info.param) ? "AutoSave" : "NoAutoSave") + kinds[std::get<1>(info.param)];
+}
 INSTANTIATE_TEST_SUITE_P(Cases, LoadEnabling, testing::Combine(testing::Bool(), testing::Values(0, 1, 2)),
-                         [](const testing::TestParamInfo<LoadEnabling::ParamType>& info) {
-                             static const char* const kinds[] = {"NoMetadata", "NoExif", "Exif"};
-                             return std::string(std::get<0>(info.param) ? "AutoSave" : "NoAutoSave") +
-                                    kinds[std::get<1>(info.param)];
-                         });
+                         LoadEnablingName);
 
 TEST_F(MainFormTest, EditsAndUndoDriveUndo) {
     auto form = MakeForm();
