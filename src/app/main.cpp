@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <QIcon>
+
 #include "app/Application.h"
 #include "app/QtPlatform.h"
 #include "app/Unit1.h"
@@ -31,6 +33,7 @@ int main(int argc, char** argv) {
         // the names below tie the window to its .desktop entry.
         QCoreApplication::setApplicationName(QStringLiteral("scarlex"));
         QGuiApplication::setDesktopFileName(QStringLiteral("scarlex"));
+        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("scarlex")));
         app.SetErrorPlatform(&platform);
 
         TMainForm mainForm(platform, commandLine);
