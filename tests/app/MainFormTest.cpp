@@ -224,6 +224,11 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsShortcutsAndHints) {
         EXPECT_FALSE(a->whatsThis().isEmpty());
     }
     for (auto& [menu, list] : menus) EXPECT_EQ(position[menu], list.size()) << menu.toStdString();
+    // What's This mode from anywhere in the window, outside the menus.
+    QAction* whatsThis = form->findChild<QAction*>(QStringLiteral("WhatsThisMode"));
+    ASSERT_NE(whatsThis, nullptr);
+    EXPECT_TRUE(form->actions().contains(whatsThis));
+    EXPECT_EQ(whatsThis->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F1));
 }
 
 TEST_F(MainFormTest, ToolBarOrderSeparatorsAndHints) {

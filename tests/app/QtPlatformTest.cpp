@@ -5,6 +5,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QTemporaryDir>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QTimer>
@@ -74,6 +78,50 @@ TEST(QtPlatformBoxes, ButtonsAndEscapeGiveTheRightAnswer) {
         AnswerNextBox(c.key, c.click, &title);
         EXPECT_EQ(platform.MessageBox(c.type, c.buttons, "text"), c.expected);
         EXPECT_EQ(title.toStdString(), c.title);
+    }
+}
+
+TEST(QtPlatformDialogs, OpenDialogStartsInTheFolderWithTheFiltersAndReturnsTheChoice) {
+    test::TestApplication();
+    QtPlatform platform;
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QString photo = folder.filePath(QStringLiteral("IMG_1.JPG"));
+    {
+        QFile f(photo);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    FileDialogRequest request;
+    request.filter = "All (*.jpg;*.jpeg;)|*.jpg;*.jpeg|JPEG Image File (*.jpg)|*.jpg";
+    request.initialFolder = FromQString(folder.path()) + "/";
+    for (bool accept : {false, true}) {
+        SCOPED_TRACE(accept ? "chosen" : "cancelled");
+        QStringList filters;
+        QString shownFolder;
+        QFileDialog::FileMode mode = QFileDialog::AnyFile;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            filters = dialog->nameFilters();
+            shownFolder = dialog->directory().absolutePath();
+            mode = dialog->fileMode();
+            if (accept) {
+                dialog->selectFile(photo);
+                QMetaObject::invokeMethod(dialog, "accept");
+            } else {
+                dialog->reject();
+            }
+        });
+        std::optional<std::vector<std::string>> chosen = platform.OpenFilesDialog(request);
+        EXPECT_EQ(filters, QtNameFilters(request.filter));
+        EXPECT_EQ(shownFolder, QDir(folder.path()).absolutePath());
+        EXPECT_EQ(mode, QFileDialog::ExistingFiles);
+        if (accept) {
+            ASSERT_TRUE(chosen.has_value());
+            EXPECT_EQ(*chosen, std::vector<std::string>{FromQString(photo)});
+        } else {
+            EXPECT_FALSE(chosen.has_value());
+        }
     }
 }
 
