@@ -386,7 +386,8 @@ void TMainForm::FormCreate() {
     // 24 bits per pixel from the start (every Bitmap is).
     MouseCursor = &Desktop;
     Closing = false;
-    Panel2->setAttribute(Qt::WA_OpaquePaintEvent, false);  // Qt double-buffers every widget
+    // Panel2 needs no switch to double buffering: Qt paints every widget
+    // through a back buffer.
     ImageLoaded = false;
     MoveDivisor = 20;
     if (!MainForm) MainForm = this;
