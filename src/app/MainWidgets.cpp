@@ -1,0 +1,85 @@
+#include "app/MainWidgets.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QPainter>
+#include <QUrl>
+
+TDropPanel::TDropPanel(QWidget* parent) : QFrame(parent) { setAcceptDrops(true); }
+
+QStringList TDropPanel::DroppableFiles(const QList<QUrl>& urls) {
+    QStringList names;
+    for (const QUrl& url : urls) {
+        if (!url.isLocalFile()) continue;
+        QString path = url.toLocalFile();
+        if (QFileInfo(path).isFile()) names << path;
+    }
+    return names;
+}
+
+void TDropPanel::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && !DroppableFiles(event->mimeData()->urls()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TDropPanel::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TDropPanel::dropEvent(QDropEvent* event) {
+    QStringList names = DroppableFiles(event->mimeData()->urls());
+    if (names.isEmpty()) return;
+    event->acceptProposedAction();
+    emit FilesDropped(names, event->position().toPoint());
+}
+
+TPictureBox::TPictureBox(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent, false); }
+
+void TPictureBox::SetPicture(const scarlex::Bitmap& bitmap) {
+    if (bitmap.Empty()) {
+        picture_ = QImage();
+    } else {
+        // Deep copy: the bitmap may change under a shallow image.
+        picture_ = QImage(bitmap.Data(), bitmap.Width(), bitmap.Height(), static_cast<qsizetype>(bitmap.Stride()),
+                          QImage::Format_BGR888)
+                       .copy();
+    }
+    update();
+}
+
+void TPictureBox::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (!picture_.isNull()) painter.drawImage(0, 0, picture_);
+}
+
+namespace {
+struct PanelDesign {
+    int width;
+    bool centred;
+    const char* text;
+};
+constexpr PanelDesign kPanels[] = {
+    {100, false, "x:         y:"}, {120, true, "Radius"}, {120, true, "Limit"}, {140, true, "Magnification"}, {50, false, ""},
+};
+}  // namespace
+
+TPanelStatusBar::TPanelStatusBar(QWidget* parent) : QStatusBar(parent) {
+    setSizeGripEnabled(false);
+    for (const PanelDesign& design : kPanels) {
+        auto* panel = new QLabel(QString::fromLatin1(design.text), this);
+        panel->setFixedWidth(design.width);
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setAlignment((design.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);
+        addWidget(panel);
+        panels_.push_back(panel);
+    }
+}
+
+QString TPanelStatusBar::PanelText(int index) const { return panels_.at(static_cast<size_t>(index))->text(); }
+
+void TPanelStatusBar::SetPanelText(int index, const QString& text) {
+    panels_.at(static_cast<size_t>(index))->setText(text);
+}

@@ -1,0 +1,57 @@
+#pragma once
+// Small widgets of the main window: the central panel that takes dropped
+// files, a stand-in picture control, and the five-panel status bar.
+
+#include <QFrame>
+#include <QLabel>
+#include <QStatusBar>
+#include <QStringList>
+#include <QWidget>
+
+#include "common/Bitmap.h"
+
+// The central panel; files dragged from a file manager are delivered in the
+// order given, folders and anything that is not an existing file left out.
+class TDropPanel : public QFrame {
+    Q_OBJECT
+public:
+    explicit TDropPanel(QWidget* parent = nullptr);
+    // Local files among the URLs, in order; folders and missing names left out.
+    static QStringList DroppableFiles(const QList<QUrl>& urls);
+
+signals:
+    void FilesDropped(const QStringList& names, QPoint at);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+};
+
+// Shows the display bitmap at the top-left corner of the panel.
+class TPictureBox : public QWidget {
+    Q_OBJECT
+public:
+    explicit TPictureBox(QWidget* parent = nullptr);
+    void SetPicture(const scarlex::Bitmap& bitmap);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage picture_;
+};
+
+// A status bar of fixed panels, addressed by number from 0.
+class TPanelStatusBar : public QStatusBar {
+    Q_OBJECT
+public:
+    explicit TPanelStatusBar(QWidget* parent = nullptr);
+    int PanelCount() const { return static_cast<int>(panels_.size()); }
+    QString PanelText(int index) const;
+    void SetPanelText(int index, const QString& text);
+    QLabel* Panel(int index) const { return panels_.at(static_cast<size_t>(index)); }
+
+private:
+    std::vector<QLabel*> panels_;
+};
