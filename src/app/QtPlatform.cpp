@@ -46,9 +46,10 @@ QStringList QtNameFilters(const std::string& filter) {
     return result;
 }
 
-MsgAnswer QtPlatform::MessageBox(MsgType type, MsgButtons buttons, const std::string& text) {
+MsgAnswer QtPlatform::MessageBox(MsgType type, MsgButtons buttons, const std::string& text,
+                                 const std::string& caption) {
     QMessageBox box(parent_);
-    box.setWindowTitle(QString::fromLatin1(MessageTitle(type)));
+    box.setWindowTitle(caption.empty() ? QString::fromLatin1(MessageTitle(type)) : QString::fromStdString(caption));
     box.setText(QString::fromStdString(text));
     switch (type) {
         case MsgType::Error: box.setIcon(QMessageBox::Critical); break;
@@ -60,6 +61,10 @@ MsgAnswer QtPlatform::MessageBox(MsgType type, MsgButtons buttons, const std::st
         case MsgButtons::Ok:
             box.setStandardButtons(QMessageBox::Ok);
             box.setEscapeButton(QMessageBox::Ok);
+            break;
+        case MsgButtons::Cancel:
+            box.setStandardButtons(QMessageBox::Cancel);
+            box.setEscapeButton(QMessageBox::Cancel);
             break;
         case MsgButtons::OkCancel:
             box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);

@@ -15,7 +15,8 @@ public:
     // Dialogs are centred on `parent` once it is set.
     void SetDialogParent(QWidget* parent) { parent_ = parent; }
 
-    MsgAnswer MessageBox(MsgType type, MsgButtons buttons, const std::string& text) override;
+    MsgAnswer MessageBox(MsgType type, MsgButtons buttons, const std::string& text,
+                         const std::string& caption = std::string()) override;
     void Beep() override;
     std::optional<std::string> SaveFileDialog(const FileDialogRequest& request) override;
     std::optional<std::vector<std::string>> OpenFilesDialog(const FileDialogRequest& request) override;
