@@ -1,5 +1,11 @@
 #include "platform/ScriptedPlatform.h"
 
+// g++ 12 wrongly reports moved std::optional<std::vector> values as maybe
+// uninitialised, with or without the sanitizers.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 namespace scarlex {
 
 namespace {
