@@ -135,6 +135,20 @@ std::string Latin1ToUtf8(const std::string& s) {
     return out;
 }
 
+// Exiv2 reads on over most damage without saying so; the TIFF header and
+// the first directory are checked here so that a broken structure is told.
+std::string TiffStructureError(const Exiv2::byte* tiff, std::size_t size) {
+    if (size < 8) return "the EXIF data is too short";
+    const bool intel = tiff[0] == 'I' && tiff[1] == 'I', motorola = tiff[0] == 'M' && tiff[1] == 'M';
+    auto u16 = [&](std::size_t at) { return intel ? tiff[at] | tiff[at + 1] << 8 : tiff[at] << 8 | tiff[at + 1]; };
+    if ((!intel && !motorola) || u16(2) != 42) return "the EXIF data has no valid TIFF header";
+    const uint32_t ifd = intel ? uint32_t(u16(4)) | uint32_t(u16(6)) << 16 : uint32_t(u16(4)) << 16 | uint32_t(u16(6));
+    if (ifd < 8 || ifd > size - 2) return "the first EXIF directory lies outside the data";
+    const std::size_t entries = static_cast<std::size_t>(u16(ifd));
+    if (entries * 12 > size - ifd - 2) return "the first EXIF directory is cut off";
+    return {};
+}
+
 }  // namespace
 
 std::string CleanListingValue(const std::string& value) {
@@ -179,9 +193,10 @@ bool TImageInfo::ProcessEXIF(std::span<const uint8_t> sectionData) {
     {
         Exiv2Log log(traceLevel_, trace);
         Exiv2::ByteOrder order = Exiv2::invalidByteOrder;
+        std::string structure = TiffStructureError(tiff, tiffSize);
         error_ = Guarded([&] { order = Exiv2::ExifParser::decode(data, tiff, tiffSize); });
         bigEndian_ = order == Exiv2::bigEndian;
-        if (error_.empty() && order == Exiv2::invalidByteOrder) error_ = "the EXIF data has no valid TIFF header";
+        if (!structure.empty()) error_ = structure;
 
         // Whatever was decoded is listed, also after a failure.
         std::string failed = Guarded([&] {
