@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <new>
@@ -57,13 +58,17 @@ std::string Errno(const std::string& what, const std::string& name) {
 // ---------------------------------------------------------------- TJPEGImage
 
 MetaResult TJPEGImage::LoadFromFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
+    std::ifstream in(name, std::ios::binary | std::ios::ate);
     if (!in) return MetaResult::Failure(Errno("cannot open", name));
     try {
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (in.bad()) return MetaResult::Failure(Errno("cannot read", name));
+        const std::streamoff size = in.tellg();
+        if (size < 0) return MetaResult::Failure(Errno("cannot read", name));
+        std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(bytes.data()), size);
+        if (in.gcount() != size) return MetaResult::Failure(Errno("cannot read", name));
         bytes_ = std::move(bytes);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         return MetaResult::Failure("not enough memory to read " + name);
     }
     return MetaResult::Success();
@@ -260,10 +265,14 @@ MetaResult TimgData::WriteEXIFJpeg(const TJPEGImage& image, const std::string& n
 }
 
 MetaResult TimgData::WriteEXIFJpeg(std::span<const uint8_t> image, const std::string& name, bool adjustSize) const {
-    std::vector<uint8_t> out;
-    MetaResult built = BuildEXIFJpeg(image, adjustSize, out);
-    if (!built) return MetaResult::Failure(name + ": " + built.error);
-    return ReplaceFileContents(name, out);
+    try {
+        std::vector<uint8_t> out;
+        MetaResult built = BuildEXIFJpeg(image, adjustSize, out);
+        if (!built) return MetaResult::Failure(name + ": " + built.error);
+        return ReplaceFileContents(name, out);
+    } catch (const std::exception& e) {
+        return MetaResult::Failure(name + ": " + e.what());
+    }
 }
 
 std::string TimgData::TagListing() const {
@@ -283,9 +292,9 @@ MetaResult ReplaceFileContents(const std::string& name, std::span<const uint8_t>
 
     // A dot name with a random tail, beside the target so that the final
     // rename stays within one file system.
-    std::random_device seed;
-    std::mt19937_64 rng((uint64_t(seed()) << 32) ^ seed() ^ uint64_t(::getpid()));
     std::string temp;
+    std::mt19937_64 rng(uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                        uint64_t(::getpid()) << 40 ^ uint64_t(reinterpret_cast<uintptr_t>(&temp)));
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         char tail[24];
