@@ -43,6 +43,11 @@ bool ReadHead(const std::string& name, std::size_t limit, std::vector<uint8_t>& 
     return true;
 }
 
+bool IsExifSegment(const std::vector<uint8_t>& data) {
+    static constexpr uint8_t kExif[] = {'E', 'x', 'i', 'f', 0};
+    return data.size() >= 2 + sizeof kExif + 1 && std::memcmp(data.data() + 2, kExif, sizeof kExif) == 0;
+}
+
 void PutSegment(std::vector<uint8_t>& stream, uint8_t type, const std::vector<uint8_t>& data) {
     stream.push_back(0xFF);
     stream.push_back(type);
@@ -178,8 +183,12 @@ bool TimgData::ReadJpegSections(std::span<const uint8_t> bytes) {
         case kAPP0:
             headerEntry_ = sectionCount_;
             break;
-        case kAPP1:
-            if (sectionCount_ > 5 || exifEntry_) {
+        case kAPP1: {
+            // An XMP packet ahead of the EXIF data must not push the EXIF
+            // data out: an EXIF segment takes over from a non-EXIF one.
+            const bool takesOver = exifEntry_ && sectionCount_ <= 5 && IsExifSegment(section.Data) &&
+                                   !IsExifSegment(Entry(exifEntry_)->Data);
+            if (sectionCount_ > 5 || (exifEntry_ && !takesOver)) {
                 // A later APP1 (XMP, a second EXIF) is not kept: its slot is reused.
                 section.Data.clear();
                 --sectionCount_;
@@ -190,6 +199,7 @@ bool TimgData::ReadJpegSections(std::span<const uint8_t> bytes) {
                 bigEndian_ = exifInfo_->BigEndian();
             }
             break;
+        }
         case kAPP13:
             if (!iptcEntry_) {
                 iptcEntry_ = sectionCount_;

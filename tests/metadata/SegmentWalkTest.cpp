@@ -74,6 +74,20 @@ TEST(SegmentWalk, SecondApp1IsDroppedAndItsSlotReused) {
     EXPECT_EQ(meta.SectionCount(), 3);
 }
 
+TEST(SegmentWalk, ExifAfterAnXmpPacketIsNotLost) {
+    TimgData meta;
+    Bytes xmp = Bytes{'h', 't', 't', 'p', ':', '/', '/', 'n', 's', '.', 'a', 'd', 'o', 'b', 'e'};
+    Bytes exif = ExifPayload();
+    ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(APP1, xmp).Seg(APP1, exif).Seg(APP1, ExifPayload("second")).Table().Scan()));
+    EXPECT_EQ(meta.ExifEntry(), 2) << TableText(meta);
+    EXPECT_EQ(meta.Section(2).Data, Kept(exif));
+    EXPECT_EQ(meta.Section(3).Type, DQT) << TableText(meta);
+    EXPECT_EQ(meta.TagListing().find("Error"), std::string::npos) << meta.TagListing();
+    // Without EXIF data anywhere, the first APP1 is the one carried.
+    ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(APP1, xmp).Table().Scan()));
+    EXPECT_EQ(meta.ExifEntry(), 1);
+}
+
 TEST(SegmentWalk, LastCommentAndLastHeaderFirstIptc) {
     TimgData meta;
     Bytes iptc1 = IptcPayload("first"), iptc2 = IptcPayload("second");
