@@ -18,7 +18,7 @@ using namespace scarlex::test;
 
 namespace {
 
-constexpr int kRounds = SCARLEX_METADATA_LONG ? 200000 : 2000;
+constexpr int kRounds = SCARLEX_METADATA_LONG ? 30000 : 2000;
 
 std::vector<Bytes> Seeds() {
     std::vector<Bytes> seeds = {
