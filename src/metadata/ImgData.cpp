@@ -222,8 +222,8 @@ void TimgData::SaveExif(std::vector<uint8_t>& stream) const { SaveSections(strea
 void TimgData::SaveSections(std::vector<uint8_t>& stream, const std::vector<uint8_t>* exifData) const {
     stream.push_back(0xFF);
     stream.push_back(kSOI);
-    // The header segment goes out only when there is no EXIF segment: the
-    // two describe the same file and EXIF readers expect APP1 first.
+    // JFIF and EXIF each want to be the first segment; the header goes out
+    // only when there is no EXIF segment.
     if (const TSection* exif = Entry(exifEntry_))
         PutSegment(stream, exif->Type, exifData ? *exifData : exif->Data);
     else if (const TSection* header = Entry(headerEntry_))
