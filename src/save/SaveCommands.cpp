@@ -4,6 +4,7 @@
 
 #include "codec/JpegCodec.h"
 #include "common/Paths.h"
+#include "metadata/ImgData.h"
 #include "save/FileOps.h"
 #include "save/OutputNaming.h"
 
@@ -14,6 +15,19 @@ constexpr const char* kSaveTitle = "Save As...";
 constexpr const char* kSaveFilter = "JPEG (*.jpg;*.jpeg)|*.jpg";
 constexpr const char* kFileExists = "File Exists";
 }  // namespace
+
+void UseMetadata(SaveDocument& doc, const TimgData& meta) {
+    doc.HasEXIF = [&meta] { return meta.HasEXIF(); };
+    doc.WriteEXIFJpeg = [&meta](const std::string& saved, const std::string& out) {
+        TJPEGImage image;
+        MetaResult m = image.LoadFromFile(saved);
+        if (m.ok) m = meta.WriteEXIFJpeg(image, out, false);
+        if (!m.ok) return CodecResult::Failure(m.error);
+        CodecResult ok;
+        ok.ok = true;
+        return ok;
+    };
+}
 
 bool SaveCommands::Save1Click() {
     FileDialogRequest request;

@@ -70,6 +70,11 @@ private:
     SaveReport report_;
 };
 
+class TimgData;
+// Points the document's metadata hooks at `meta`, the segments kept when the
+// photograph was loaded (it must outlive the document's use).
+void UseMetadata(SaveDocument& doc, const TimgData& meta);
+
 // Shown when a file of the save cannot be created.
 inline constexpr const char* kCantOpenOutput = "Can't open output file for writing";
 

@@ -1,0 +1,107 @@
+// fix: load a photograph as the window does, remove red eye, and save it
+// through the same code as the window's save commands.
+#include <clocale>
+#include <cstdio>
+
+#include "cli/Cli.h"
+#include "cli/Loading.h"
+#include "editing/EditScript.h"
+#include "platform/ScriptedPlatform.h"
+#include "save/SaveCommands.h"
+
+namespace scarlex::cli {
+
+namespace {
+
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n') c = ' ';
+    return text;
+}
+
+int RunFix(const Args& args) {
+    if (args.empty()) RequireArgs(args, 1, 1, "fix");
+    std::setlocale(LC_ALL, "");
+    const std::string input = args[0];
+
+    SettingsModel settings;
+    std::string output;
+    bool yes = false;
+    std::vector<EditStep> steps;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        std::string error;
+        EditOptionStatus status = ParseEditOption(args, i, steps, error);
+        if (status == EditOptionStatus::Error) throw CliError(error);
+        if (status == EditOptionStatus::Parsed) continue;
+        const std::string& a = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) throw CliError(a + " needs a value");
+            return args[++i];
+        };
+        if (a == "-o") {
+            output = value();
+        } else if (a == "--yes") {
+            yes = true;
+        } else if (a == "--append") {
+            settings.AppendEnabled = true;
+            settings.FileNameAppend = value();
+        } else if (a == "--no-append") {
+            settings.AppendEnabled = false;
+        } else if (a == "--rename-ext") {
+            settings.RenameOriginal = true;
+            settings.RenameExtension = value();
+        } else if (a == "--move-to") {
+            settings.MoveOriginal = true;
+            settings.OriginalsFolder = value();
+        } else if (a == "--no-number") {
+            settings.NumberDuplicates = false;
+        } else {
+            throw CliError("unknown option '" + a + "'");
+        }
+    }
+
+    LoadedPhotograph photo;
+    LoadPhotograph(input, photo);
+
+    DBUndoTable undo;
+    EditSession session(photo.bitmap, undo, UserDecimalSeparator());
+    const std::string editError = session.ApplyAll(steps);
+    if (!editError.empty()) throw CliError(editError);
+
+    ScriptedPlatform platform;
+    if (!output.empty()) platform.saveAnswers.push_back(output);
+    platform.messageAnswers.push_back(yes ? MsgAnswer::Yes : MsgAnswer::No);
+    SaveDocument doc;
+    doc.OpenFilePath = doc.OriginalPath = input;
+    doc.WorkBitmap = &photo.bitmap;
+    doc.SourceSampling = photo.sampling;
+    doc.UndoRows = [&undo] { return undo.Rectangles(); };
+    photo.AttachMetadata(doc);
+    SaveCommands commands(platform, settings, doc);
+    const bool saved = output.empty() ? commands.AutoSave1Click() : commands.Save1Click();
+
+    for (const auto& m : platform.messages)
+        if (m.type != MsgType::Confirmation || !saved) std::fprintf(stderr, "%s\n", m.text.c_str());
+    if (!saved) {
+        if (platform.messages.empty()) throw CliError("nothing was saved");
+        throw CliError(OneLine(platform.messages.back().text));
+    }
+    const SaveReport& report = commands.LastReport();
+    std::printf("output: %s\n", report.output.c_str());
+    if (!report.relocatedOriginal.empty()) std::printf("original moved to: %s\n", report.relocatedOriginal.c_str());
+    std::printf("undo rows: %d\n", report.undoRows);
+    std::printf("dropped iMCUs: %ld\n", report.chain.droppedImcus);
+    std::printf("output size: %lld bytes\n", report.outputSize);
+    return 0;
+}
+
+const bool registered = RegisterCommand(
+    {"fix",
+     "IN.jpg [EDIT OPTIONS] EDIT... [-o OUT [--yes]] [--append TEXT | --no-append] [--rename-ext EXT] "
+     "[--move-to DIR] [--no-number]",
+     "remove red eye (edits as for 'edit') and save as the window does: with -o as Save to OUT, otherwise as "
+     "Auto Save (\" - nre\" appended by default)",
+     RunFix});
+
+}  // namespace
+}  // namespace scarlex::cli
