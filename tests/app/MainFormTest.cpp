@@ -73,9 +73,10 @@ using scarlex::test::TempDir;
 // A platform whose message boxes can run something before they answer.
 struct HookedPlatform : ScriptedPlatform {
     std::function<void()> beforeAnswer;
-    MsgAnswer MessageBox(MsgType type, MsgButtons buttons, const std::string& text) override {
+    MsgAnswer MessageBox(MsgType type, MsgButtons buttons, const std::string& text,
+                         const std::string& caption = std::string()) override {
         if (beforeAnswer) beforeAnswer();
-        return ScriptedPlatform::MessageBox(type, buttons, text);
+        return ScriptedPlatform::MessageBox(type, buttons, text, caption);
     }
 };
 
