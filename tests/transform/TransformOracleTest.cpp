@@ -51,6 +51,7 @@ const SourceKind kSources[] = {
 };
 
 std::string Name(const testing::TestParamInfo<SourceKind>& info) { return info.param.name; }
+void PrintTo(const SourceKind& k, std::ostream* os) { *os << k.name; }
 
 class CropOracle : public testing::TestWithParam<SourceKind> {};
 
