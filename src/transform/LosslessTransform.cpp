@@ -243,14 +243,19 @@ void DropCopy(j_decompress_ptr srcinfo, j_compress_ptr dstinfo, jvirt_barray_ptr
         const JDIMENSION srcRowBlocks = ArrayBlocksPerRow(&srcinfo->comp_info[ci]);
         JDIMENSION count = xBlocks < srcRowBlocks ? srcRowBlocks - xBlocks : 0;
         if (compWidth < count) count = compWidth;
+        JDIMENSION patchRows = 0;
         if (fromPatch) {
-            const JDIMENSION patchRowBlocks = ArrayBlocksPerRow(&patch->comp_info[ci]);
+            const jpeg_component_info* pc = &patch->comp_info[ci];
+            const JDIMENSION patchRowBlocks = ArrayBlocksPerRow(pc);
             if (patchRowBlocks < count) count = patchRowBlocks;
+            const JDIMENSION pv = static_cast<JDIMENSION>(pc->v_samp_factor);
+            patchRows = CeilDiv(pc->height_in_blocks, pv) * pv;
         }
         for (JDIMENSION r = 0; r < compHeight; r += v) {
             JBLOCKARRAY dst =
                 (*srcinfo->mem->access_virt_barray)(Common(srcinfo), src_coef_arrays[ci], yBlocks + r, v, TRUE);
             for (JDIMENSION i = 0; i < v; ++i) {
+                if (fromPatch && r + i >= patchRows) continue;  // below the last row ever written
                 if (fromPatch) {
                     // One row at a time: the patch's arrays may allow fewer
                     // rows per access than the source's factor.
@@ -309,12 +314,17 @@ void jtransform_request_workspace(j_decompress_ptr srcinfo, jpeg_transform_info*
         Fail(srcinfo, JERR_BAD_CROP_SPEC);
 
     if (info->transform == JXFORM_DROP) {
+        // Whole iMCUs only, except that a region reaching the image's far
+        // edge also takes the partial iMCU there: nothing else could ever
+        // replace those blocks.
         const JDIMENSION ex = dh - 1 - ((x + dh - 1) % dh);
+        const bool toRight = x + w == info->output_width;
         x += ex;
-        info->drop_width = ex < w ? (w - ex) / dh : 0;
+        info->drop_width = ex < w ? (toRight ? CeilDiv(w - ex, dh) : (w - ex) / dh) : 0;
         const JDIMENSION ey = dv - 1 - ((y + dv - 1) % dv);
+        const bool toBottom = y + h == info->output_height;
         y += ey;
-        info->drop_height = ey < h ? (h - ey) / dv : 0;
+        info->drop_height = ey < h ? (toBottom ? CeilDiv(h - ey, dv) : (h - ey) / dv) : 0;
         j_decompress_ptr patch = info->drop_ptr;
         if (info->drop_width != 0 && info->drop_height != 0) {
             for (int ci = 0; ci < info->num_components && ci < patch->num_components; ++ci) {
