@@ -1,0 +1,141 @@
+// A save of a 6000x4000 quality-92 4:2:0 photograph with 1, 5 and 20 edits,
+// as ratios against one `jpegtran -copy comments` pass over the same file
+// and against the same chain run with jpegtran (after the same full
+// re-encode), all measured in this run. Needs jpegtran on the PATH.
+
+#include <cstdio>
+#include <jpeglib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/JpegCodec.h"
+#include "platform/ScriptedPlatform.h"
+#include "save/PatchChain.h"
+#include "save/SaveCommands.h"
+
+using namespace scarlex;
+
+namespace {
+
+Bitmap MakePicture(int w, int h) {
+    Bitmap bmp(w, h);
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> noise(-10, 10);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = bmp.Row(y);
+        for (int x = 0; x < w; ++x) {
+            double s = std::sin(x * 0.011) * std::cos(y * 0.007);
+            row[3 * x] = uint8_t(std::clamp(int(90 + 70 * s) + noise(rng), 0, 255));
+            row[3 * x + 1] = uint8_t(std::clamp(int(110 + 50 * s + (x / 7 ^ y / 5) % 40) + noise(rng), 0, 255));
+            row[3 * x + 2] = uint8_t(std::clamp(int(150 - 60 * s) + noise(rng), 0, 255));
+        }
+    }
+    return bmp;
+}
+
+void WriteQ92(const std::string& path, const Bitmap& bmp) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    jpeg_compress_struct c;
+    jpeg_error_mgr e;
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = JDIMENSION(bmp.Width());
+    c.image_height = JDIMENSION(bmp.Height());
+    c.input_components = 3;
+    c.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 92, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    const char* note = "benchmark photograph";
+    jpeg_write_marker(&c, JPEG_COM, reinterpret_cast<const JOCTET*>(note), unsigned(std::strlen(note)));
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW r = const_cast<uint8_t*>(bmp.Row(int(c.next_scanline)));
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
+}
+
+double Seconds(const std::function<void()>& f, int runs) {
+    std::vector<double> t;
+    for (int i = 0; i < runs; ++i) {
+        auto a = std::chrono::steady_clock::now();
+        f();
+        t.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count());
+    }
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+}
+
+int Shell(const std::string& cmd) { return std::system(cmd.c_str()); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    if (Shell("command -v jpegtran >/dev/null") != 0) {
+        std::fprintf(stderr, "bench_save needs jpegtran (Debian libjpeg-turbo-progs)\n");
+        return 1;
+    }
+    char tmpl[] = "/tmp/scarlex-bench-save-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    const std::string photo = dir + "/photo.jpg";
+    Bitmap bmp = MakePicture(6000, 4000);
+    WriteQ92(photo, bmp);
+    Sampling sampling{{2, 1, 1, 2, 1, 1}};
+
+    const double copy = Seconds([&] { Shell("jpegtran -copy comments -outfile " + dir + "/copy.jpg " + photo); }, runs);
+    std::printf("reference: one jpegtran -copy comments pass over the photograph: %.3f s\n", copy);
+
+    for (int edits : {1, 5, 20}) {
+        std::vector<Rect> rows;
+        for (int i = 0; i < edits; ++i) {
+            const int x = 300 + (i * 1237) % 5200, y = 200 + (i * 811) % 3500;
+            rows.push_back({x, y, x + 31, y + 29});
+        }
+        ScriptedPlatform platform;
+        SettingsModel settings;
+        SaveDocument doc;
+        doc.OpenFilePath = doc.OriginalPath = photo;
+        doc.WorkBitmap = &bmp;
+        doc.SourceSampling = sampling;
+        doc.UndoRows = [&rows] { return rows; };
+        SaveCommands commands(platform, settings, doc);
+        const double ours = Seconds([&] { commands.AutoSave1Click(); }, runs);
+
+        const double theirs = Seconds(
+            [&] {
+                const std::string full = dir + "/full.jpg";
+                EncodeBitmapToJpeg(full, bmp, sampling);
+                std::string current = photo;
+                int i = 0;
+                for (const Rect& r : rows) {
+                    PatchRequest q = PatchRequestFor(r, bmp.Width(), bmp.Height());
+                    const std::string patch = dir + "/patch.jpg", next = dir + "/chain" + std::to_string(i++ % 2) + ".jpg";
+                    char geometry[96];
+                    std::snprintf(geometry, sizeof geometry, "%dx%d+%d+%d", q.cropW, q.cropH, q.cropX, q.cropY);
+                    Shell("jpegtran -copy comments -crop " + std::string(geometry) + " -outfile " + patch + " " + full);
+                    const int px = q.cropX - q.cropX % 16, py = q.cropY - q.cropY % 16;
+                    Shell("jpegtran -copy comments -drop +" + std::to_string(px) + "+" + std::to_string(py) + " " +
+                          patch + " -outfile " + next + " " + current);
+                    current = next;
+                }
+            },
+            runs);
+        std::printf("save with %2d edits: %.3f s = %.2fx one jpegtran pass, %.2fx the jpegtran chain (%.3f s)\n", edits,
+                    ours, ours / copy, ours / theirs, theirs);
+    }
+    Shell("rm -rf " + dir);
+    return 0;
+}
