@@ -15,37 +15,13 @@
 #include <vector>
 
 #include "codec/JpegCodec.h"
+#include "common/BenchSupport.h"
 
 using namespace scarlex;
 
 namespace {
 
-Bitmap MakePicture(int w, int h) {
-    Bitmap bmp(w, h);
-    std::mt19937 rng(5);
-    std::uniform_int_distribution<int> noise(-8, 8);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = bmp.Row(y);
-        for (int x = 0; x < w; ++x) {
-            double s = std::sin(x * 0.01) * std::cos(y * 0.013);
-            row[3 * x] = uint8_t(std::clamp(int(100 + 60 * s) + noise(rng), 0, 255));
-            row[3 * x + 1] = uint8_t(std::clamp(int(120 + 40 * s + (x ^ y) % 32) + noise(rng), 0, 255));
-            row[3 * x + 2] = uint8_t(std::clamp(int(140 - 50 * s) + noise(rng), 0, 255));
-        }
-    }
-    return bmp;
-}
 
-double Median(std::function<void()> f, int runs) {
-    std::vector<double> t;
-    for (int i = 0; i < runs; ++i) {
-        auto a = std::chrono::steady_clock::now();
-        f();
-        t.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count());
-    }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
-}
 
 void PlainDecode(const std::string& path, std::vector<uint8_t>& pixels) {
     FILE* f = std::fopen(path.c_str(), "rb");
@@ -99,18 +75,18 @@ int main(int argc, char** argv) {
     if (!mkdtemp(dir)) return 1;
     const std::string src = std::string(dir) + "/src.jpg", out1 = std::string(dir) + "/a.jpg",
                       out2 = std::string(dir) + "/b.jpg";
-    Bitmap picture = MakePicture(6000, 4000);
+    Bitmap picture = bench::MakePicture(6000, 4000);
     PlainEncode(src, picture);
 
     Bitmap bmp;
     Sampling s;
     std::vector<uint8_t> plainPixels;
-    double ours = Median([&] { DecodeJpegToBitmap(src, bmp, s); }, runs);
-    double plain = Median([&] { PlainDecode(src, plainPixels); }, runs);
+    double ours = bench::MedianSeconds([&] { DecodeJpegToBitmap(src, bmp, s); }, runs);
+    double plain = bench::MedianSeconds([&] { PlainDecode(src, plainPixels); }, runs);
     std::printf("decode 6000x4000:    bridge %.3f s, plain libjpeg %.3f s, ratio %.3f (target <= 1.1)\n", ours, plain,
                 ours / plain);
-    double enc = Median([&] { EncodeBitmapToJpeg(out1, bmp, s); }, runs);
-    double plainEnc = Median([&] { PlainEncode(out2, bmp); }, runs);
+    double enc = bench::MedianSeconds([&] { EncodeBitmapToJpeg(out1, bmp, s); }, runs);
+    double plainEnc = bench::MedianSeconds([&] { PlainEncode(out2, bmp); }, runs);
     std::printf("re-encode 6000x4000: bridge %.3f s, plain libjpeg %.3f s, ratio %.3f (target <= 1.1)\n", enc,
                 plainEnc, enc / plainEnc);
     for (const std::string& p : {src, out1, out2}) std::remove(p.c_str());

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "codec/JpegCodec.h"
+#include "common/BenchSupport.h"
 #include "platform/ScriptedPlatform.h"
 #include "save/PatchChain.h"
 #include "save/SaveCommands.h"
@@ -26,21 +27,6 @@ using namespace scarlex;
 
 namespace {
 
-Bitmap MakePicture(int w, int h) {
-    Bitmap bmp(w, h);
-    std::mt19937 rng(11);
-    std::uniform_int_distribution<int> noise(-10, 10);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = bmp.Row(y);
-        for (int x = 0; x < w; ++x) {
-            double s = std::sin(x * 0.011) * std::cos(y * 0.007);
-            row[3 * x] = uint8_t(std::clamp(int(90 + 70 * s) + noise(rng), 0, 255));
-            row[3 * x + 1] = uint8_t(std::clamp(int(110 + 50 * s + (x / 7 ^ y / 5) % 40) + noise(rng), 0, 255));
-            row[3 * x + 2] = uint8_t(std::clamp(int(150 - 60 * s) + noise(rng), 0, 255));
-        }
-    }
-    return bmp;
-}
 
 void WriteQ92(const std::string& path, const Bitmap& bmp) {
     FILE* f = std::fopen(path.c_str(), "wb");
@@ -67,16 +53,6 @@ void WriteQ92(const std::string& path, const Bitmap& bmp) {
     std::fclose(f);
 }
 
-double Seconds(const std::function<void()>& f, int runs) {
-    std::vector<double> t;
-    for (int i = 0; i < runs; ++i) {
-        auto a = std::chrono::steady_clock::now();
-        f();
-        t.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count());
-    }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
-}
 
 int Shell(const std::string& cmd) { return std::system(cmd.c_str()); }
 
@@ -91,11 +67,11 @@ int main(int argc, char** argv) {
     char tmpl[] = "/tmp/scarlex-bench-save-XXXXXX";
     const std::string dir = mkdtemp(tmpl);
     const std::string photo = dir + "/photo.jpg";
-    Bitmap bmp = MakePicture(6000, 4000);
+    Bitmap bmp = bench::MakePicture(6000, 4000);
     WriteQ92(photo, bmp);
     Sampling sampling{{2, 1, 1, 2, 1, 1}};
 
-    const double copy = Seconds([&] { Shell("jpegtran -copy comments -outfile " + dir + "/copy.jpg " + photo); }, runs);
+    const double copy = bench::MedianSeconds([&] { Shell("jpegtran -copy comments -outfile " + dir + "/copy.jpg " + photo); }, runs);
     std::printf("reference: one jpegtran -copy comments pass over the photograph: %.3f s\n", copy);
 
     for (int edits : {1, 5, 20}) {
@@ -112,9 +88,9 @@ int main(int argc, char** argv) {
         doc.SourceSampling = sampling;
         doc.UndoRows = [&rows] { return rows; };
         SaveCommands commands(platform, settings, doc);
-        const double ours = Seconds([&] { commands.AutoSave1Click(); }, runs);
+        const double ours = bench::MedianSeconds([&] { commands.AutoSave1Click(); }, runs);
 
-        const double theirs = Seconds(
+        const double theirs = bench::MedianSeconds(
             [&] {
                 const std::string full = dir + "/full.jpg";
                 EncodeBitmapToJpeg(full, bmp, sampling);

@@ -1,0 +1,45 @@
+#pragma once
+// Shared by the benchmarks: a photo-like picture and a median timer.
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include "common/Bitmap.h"
+
+namespace scarlex::bench {
+
+// Smooth shading, fine texture and sensor-like noise, so that the encoder
+// has realistic work to do.
+inline Bitmap MakePicture(int w, int h, unsigned seed = 5) {
+    Bitmap bmp(w, h);
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> noise(-8, 8);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = bmp.Row(y);
+        for (int x = 0; x < w; ++x) {
+            double s = std::sin(x * 0.01) * std::cos(y * 0.013);
+            row[3 * x] = uint8_t(std::clamp(int(100 + 60 * s) + noise(rng), 0, 255));
+            row[3 * x + 1] = uint8_t(std::clamp(int(120 + 40 * s + (x ^ y) % 32) + noise(rng), 0, 255));
+            row[3 * x + 2] = uint8_t(std::clamp(int(140 - 50 * s) + noise(rng), 0, 255));
+        }
+    }
+    return bmp;
+}
+
+// Median wall time of `runs` calls, in seconds.
+inline double MedianSeconds(const std::function<void()>& f, int runs) {
+    std::vector<double> t;
+    for (int i = 0; i < runs; ++i) {
+        auto a = std::chrono::steady_clock::now();
+        f();
+        t.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count());
+    }
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+}
+
+}  // namespace scarlex::bench
