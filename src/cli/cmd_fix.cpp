@@ -32,7 +32,10 @@ int RunFix(const Args& args) {
         std::string error;
         EditOptionStatus status = ParseEditOption(args, i, steps, error);
         if (status == EditOptionStatus::Error) throw CliError(error);
-        if (status == EditOptionStatus::Parsed) continue;
+        if (status == EditOptionStatus::Parsed) {
+            --i;  // the parser has moved past the option already
+            continue;
+        }
         const std::string& a = args[i];
         auto value = [&]() -> const std::string& {
             if (i + 1 >= args.size()) throw CliError(a + " needs a value");
