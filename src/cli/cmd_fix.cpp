@@ -28,14 +28,11 @@ int RunFix(const Args& args) {
     std::string output;
     bool yes = false;
     std::vector<EditStep> steps;
-    for (std::size_t i = 1; i < args.size(); ++i) {
+    for (std::size_t i = 1; i < args.size();) {
         std::string error;
-        EditOptionStatus status = ParseEditOption(args, i, steps, error);
+        EditOptionStatus status = ParseEditOption(args, i, steps, error);  // moves i past what it takes
         if (status == EditOptionStatus::Error) throw CliError(error);
-        if (status == EditOptionStatus::Parsed) {
-            --i;  // the parser has moved past the option already
-            continue;
-        }
+        if (status == EditOptionStatus::Parsed) continue;
         const std::string& a = args[i];
         auto value = [&]() -> const std::string& {
             if (i + 1 >= args.size()) throw CliError(a + " needs a value");
@@ -61,6 +58,7 @@ int RunFix(const Args& args) {
         } else {
             throw CliError("unknown option '" + a + "'");
         }
+        ++i;
     }
 
     LoadedPhotograph photo;
