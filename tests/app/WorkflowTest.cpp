@@ -312,6 +312,33 @@ TEST_F(WorkflowTest, ClosingAfterAnEditAsksAndCancelKeepsTheWindow) {
     EXPECT_FALSE(std::filesystem::exists(dir / "face - nre.jpg"));
 }
 
+TEST_F(WorkflowTest, YesAtThePromptSavesThroughTheDialogAndCloses) {
+    auto form = Open(photo);
+    AimAt(*form, kPupilX, kPupilY);
+    ClickAtCrosshair(*form);
+    const std::string chosen = dir / "chosen.jpg";
+    platform.messageAnswers = {MsgAnswer::Yes};
+    platform.saveAnswers = {chosen};
+    EXPECT_TRUE(form->close());
+    ASSERT_EQ(platform.saveRequests.size(), 1u);
+    ASSERT_TRUE(std::filesystem::exists(chosen));
+    Bitmap saved;
+    Sampling sampling;
+    ASSERT_TRUE(DecodeJpegToBitmap(chosen, saved, sampling));
+    EXPECT_FALSE(RedDominant(saved, kPupilX, kPupilY));
+    EXPECT_TRUE(std::filesystem::exists(photo));  // the original stays
+}
+
+TEST_F(WorkflowTest, AutoSaveAndCloseWritesAndClosesWithoutAsking) {
+    auto form = Open(photo);
+    AimAt(*form, kPupilX, kPupilY);
+    ClickAtCrosshair(*form);
+    QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(std::filesystem::exists(dir / "face - nre.jpg"));
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(platform.messages.empty());
+}
+
 TEST_F(WorkflowTest, PrefsOkAppliesTheValuesAndCancelKeepsThem) {
     auto form = Open(photo);
     AimAt(*form, kPupilX, kPupilY);
