@@ -35,25 +35,6 @@ void TDropPanel::dropEvent(QDropEvent* event) {
     emit FilesDropped(names, event->position().toPoint());
 }
 
-TPictureBox::TPictureBox(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent, false); }
-
-void TPictureBox::SetPicture(const scarlex::Bitmap& bitmap) {
-    if (bitmap.Empty()) {
-        picture_ = QImage();
-    } else {
-        // Deep copy: the bitmap may change under a shallow image.
-        picture_ = QImage(bitmap.Data(), bitmap.Width(), bitmap.Height(), static_cast<qsizetype>(bitmap.Stride()),
-                          QImage::Format_BGR888)
-                       .copy();
-    }
-    update();
-}
-
-void TPictureBox::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    if (!picture_.isNull()) painter.drawImage(0, 0, picture_);
-}
-
 namespace {
 struct PanelDesign {
     int width;

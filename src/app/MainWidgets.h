@@ -1,6 +1,6 @@
 #pragma once
 // Small widgets of the main window: the central panel that takes dropped
-// files, a stand-in picture control, and the five-panel status bar.
+// files, and the five-panel status bar.
 
 #include <QFrame>
 #include <QLabel>
@@ -26,20 +26,6 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
-};
-
-// Shows the display bitmap at the top-left corner of the panel.
-class TPictureBox : public QWidget {
-    Q_OBJECT
-public:
-    explicit TPictureBox(QWidget* parent = nullptr);
-    void SetPicture(const scarlex::Bitmap& bitmap);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QImage picture_;
 };
 
 // A status bar of fixed panels, addressed by number from 0.

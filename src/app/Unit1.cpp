@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <QWhatsThis>
 #include <algorithm>
+#include <cstdio>
 #include <optional>
 
 #include "app/HelpWindow.h"
@@ -25,7 +26,12 @@
 #include "app/QtPlatform.h"
 #include "codec/JpegCodec.h"
 #include "common/Paths.h"
+#include "editing/FloatText.h"
 #include "platform/Platform.h"
+#include "settings/Prefs.h"
+#include "windows/About.h"
+#include "windows/Hints.h"
+#include "windows/Tags.h"
 
 TMainForm* MainForm = nullptr;
 
@@ -142,6 +148,7 @@ TMainForm::TMainForm(scarlex::Platform& platform, std::vector<std::string> comma
     CreateToolBar();
     CreateClientArea();
     ConnectCommands();
+    ConnectView();
     SetWhatsThisTexts();
     // Hints are filtered here so that the preference can silence them.
     qApp->installEventFilter(this);
@@ -151,7 +158,19 @@ TMainForm::TMainForm(scarlex::Platform& platform, std::vector<std::string> comma
 TMainForm::~TMainForm() {
     qApp->removeEventFilter(this);
     FormDestroy();
+    // The secondary windows work on this window's settings: they go first.
+    delete FTags;
+    delete FPrefs;
+    delete FHints;
+    delete FAbout;
     if (MainForm == this) MainForm = nullptr;
+}
+
+void TMainForm::CreateSecondaryWindows() {
+    if (!FAbout) FAbout = new scarlex::TFAbout(this);
+    if (!FHints) FHints = new scarlex::TFHints(Settings, this);
+    if (!FPrefs) FPrefs = new scarlex::TFPrefs(Desktop, scarlex::SettingsFilePath(), this);
+    if (!FTags) FTags = new scarlex::TFTags(this);
 }
 
 void TMainForm::CreateMenu() {
@@ -239,7 +258,7 @@ void TMainForm::CreateClientArea() {
     Panel2 = new TDropPanel(client);
     Panel2->setObjectName(QStringLiteral("Panel2"));
     Panel2->setFrameShape(QFrame::NoFrame);
-    ImageOnForm = new TPictureBox(Panel2);
+    ImageOnForm = new scarlex::ImageOnForm(WorkBitmap, Desktop, Panel2);
     ImageOnForm->setObjectName(QStringLiteral("ImageOnForm"));
     auto* fill = new QVBoxLayout(Panel2);
     fill->setContentsMargins(0, 0, 0, 0);
@@ -332,6 +351,44 @@ void TMainForm::ConnectCommands() {
     });
 }
 
+void TMainForm::ConnectView() {
+    using scarlex::ClickRequest;
+    connect(ImageOnForm, &scarlex::ImageOnForm::clickAt, this,
+            [this](const ClickRequest& request) { ImageOnFormMouseUp(request); });
+    // Esc or a release during the walk: the walk stops at its next call
+    // and the removal puts the photograph back.
+    connect(ImageOnForm, &scarlex::ImageOnForm::removalAborted, this, [this] {
+        if (Removing) AbortRemoval = true;
+    });
+    connect(ImageOnForm, &scarlex::ImageOnForm::statusTextChanged, this,
+            [this](int panel, const QString& text) { StatusBar->SetPanelText(panel, text); });
+    connect(ImageOnForm, &scarlex::ImageOnForm::pixelReadoutChanged, this,
+            [this](const QString& r, const QString& g, const QString& b, const QString& rg, const QString& rb) {
+                LR->setText(r);
+                LG->setText(g);
+                LB->setText(b);
+                LRG->setText(rg);
+                LRB->setText(rb);
+            });
+    connect(ImageOnForm, &scarlex::ImageOnForm::nextImageRequested, this, [this](bool shift) {
+        if (PendingFiles.Empty()) return;
+        if (shift) {
+            TBAutoSaveNextClick();
+        } else {
+            TBNextClick();
+        }
+    });
+    connect(ImageOnForm, &scarlex::ImageOnForm::helpRequested, this, [this] { Help2Click(); });
+    // Keys and wheel anywhere in the window reach the view first.
+    ImageOnForm->InstallKeyPreview(this);
+    ImageOnForm->SetColours(MagnifierBorderColour, LimitBorderColour);
+    ImageOnForm->SetMagnification(OpeningMagnification);
+
+    SaveJpeg.WorkBitmap = &WorkBitmap;
+    SaveJpeg.UndoRows = [this] { return DBUndoTable.Rectangles(); };
+    scarlex::UseMetadata(SaveJpeg, ImageMeta);
+}
+
 void TMainForm::SetWhatsThisTexts() {
     struct Text {
         QObject* target;
@@ -389,19 +446,17 @@ void TMainForm::FormCreate() {
     // Panel2 needs no switch to double buffering: Qt paints every widget
     // through a back buffer.
     ImageLoaded = false;
-    MoveDivisor = 20;
+    ImageOnForm->State().MoveDivisor = 20;
     if (!MainForm) MainForm = this;
 }
 
 void TMainForm::FormShow() {
+    CreateSecondaryWindows();
     LoadSettings();
     for (const std::string& arg : CommandLine) PendingFiles.Offer(arg);
     scarlex::OpenNextPending(PendingFiles, *this, AutoSaveTest::Apply);
-    Limit = 100;
-    Radius = 100;
+    ImageOnForm->SetStartValues();
     StatusBar->SetPanelText(3, Q("Magnification : ") + QString::number(OpeningMagnification));
-    StatusBar->SetPanelText(2, Q("Not limiting"));
-    StatusBar->SetPanelText(1, Q("Radius : ") + QString::number(Radius));
     if (StartupHints) ShowStartupHints();
     HelpFile = LocateHelpFile(scarlex::FromQString(QCoreApplication::applicationFilePath()));
 }
@@ -419,6 +474,7 @@ void TMainForm::FormClose(bool& canClose) {
         return;
     }
     Closing = true;
+    ImageOnForm->SetClosing(true);
     canClose = true;
     if (Saved || UndoRowCount() == 0) return;
     Desktop.Beep();
@@ -430,14 +486,14 @@ void TMainForm::FormClose(bool& canClose) {
         default:
             canClose = false;
             Closing = false;
+            ImageOnForm->SetClosing(false);
             break;
     }
 }
 
 void TMainForm::FormDestroy() {
-    for (scarlex::Bitmap* b : {&WorkBitmap, &MagnifierView, &LensMask, &LensContent, &LensRings, &LensSource,
-                               &DisplayBitmap, &BeforeEditBitmap})
-        *b = scarlex::Bitmap();
+    ImageOnForm->SetImageLoaded(false);
+    WorkBitmap = scarlex::Bitmap();
     SaveSettings();
 }
 
@@ -464,23 +520,8 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMainForm::keyPressEvent(QKeyEvent* event) {
-    const Qt::KeyboardModifiers mods = event->modifiers();
-    if (event->key() == Qt::Key_N && mods.testFlag(Qt::ControlModifier) && !mods.testFlag(Qt::AltModifier)) {
-        if (!PendingFiles.Empty()) {
-            if (mods.testFlag(Qt::ShiftModifier)) {
-                TBAutoSaveNextClick();
-            } else {
-                TBNextClick();
-            }
-        }
-        event->accept();
-        return;
-    }
-    if (event->text() == QStringLiteral("p") && !(mods & (Qt::ControlModifier | Qt::AltModifier))) {
-        Help2Click();
-        event->accept();
-        return;
-    }
+    // Ctrl+N, Ctrl+Shift+N and "p" reach the window through the view's key
+    // preview (nextImageRequested, helpRequested).
     QMainWindow::keyPressEvent(event);
 }
 
@@ -557,7 +598,7 @@ void TMainForm::AutoSaveAndClose1Click() {
 void TMainForm::Exit1Click() { close(); }
 
 void TMainForm::Undo1Click() {
-    if (Removing) return;
+    if (Removing || !ImageLoaded) return;
     if (!UndoLastEdit()) return;
     Saved = false;
     if (UndoRowCount() == 0) {
@@ -568,15 +609,18 @@ void TMainForm::Undo1Click() {
 }
 
 void TMainForm::ShowImageTags1Click() {
-    // The image tags window shows the listing once it is wired in.
+    CreateSecondaryWindows();
+    FTags->exec();
 }
 
 void TMainForm::Prefs1Click() {
-    // The preferences dialog calls PreferencesAccepted on OK once wired in.
+    CreateSecondaryWindows();
+    FPrefs->Edit(Settings, [this](const scarlex::SettingsModel&) { PreferencesAccepted(); });
 }
 
 void TMainForm::AboutScarlex1Click() {
-    // The About box is shown modally once wired in.
+    CreateSecondaryWindows();
+    FAbout->exec();
 }
 
 void TMainForm::Help2Click() {
@@ -622,6 +666,12 @@ bool TMainForm::LoadImageFile(const std::string& name) {
     TBUndo->setEnabled(false);
 
     ImageLoaded = true;
+    ImageOnForm->SetImageLoaded(true);
+    // A new photograph: the save commands start from its own file.
+    SaveJpeg.OpenFilePath = name;
+    SaveJpeg.OriginalPath = name;
+    SaveJpeg.SourceSampling = SourceSampling;
+    SaveJpeg.Saved = false;
 
     Save1->setEnabled(true);
     TBSaveAs->setEnabled(true);
@@ -637,29 +687,78 @@ bool TMainForm::LoadImageFile(const std::string& name) {
 }
 
 void TMainForm::RenderView() {
-    // Nearest-neighbour fit to the panel, touching it on one side, at its
-    // top-left corner.
     if (!ImageLoaded || WorkBitmap.Empty()) return;
-    const int vw = Panel2->width();
-    const int vh = Panel2->height();
-    if (vw <= 0 || vh <= 0) return;
-    const float byHeight = static_cast<float>(WorkBitmap.Height()) / static_cast<float>(vh);
-    const float byWidth = static_cast<float>(WorkBitmap.Width()) / static_cast<float>(vw);
-    ViewScale = byHeight > byWidth ? byHeight : byWidth;
-    MagnifierScale = ViewScale / static_cast<float>(Magnification);
-    const int dw = static_cast<int>(static_cast<long double>(WorkBitmap.Width()) / ViewScale);
-    const int dh = static_cast<int>(static_cast<long double>(WorkBitmap.Height()) / ViewScale);
-    DisplayBitmap.SetSize(dw, dh);
-    for (int y = 0; y < dh; ++y) {
-        int sy = std::min(WorkBitmap.Height() - 1, static_cast<int>(static_cast<long double>(y) * ViewScale));
-        const uint8_t* src = WorkBitmap.Row(sy);
-        uint8_t* dst = DisplayBitmap.Row(y);
-        for (int x = 0; x < dw; ++x) {
-            int sx = std::min(WorkBitmap.Width() - 1, static_cast<int>(static_cast<long double>(x) * ViewScale));
-            std::copy_n(src + 3 * sx, 3, dst + 3 * x);
-        }
+    ImageOnForm->RenderView();
+    if (ImageOnForm->State().MagnifierOn) ImageOnForm->DrawLens();
+}
+
+// --- Removal -------------------------------------------------------------
+
+scarlex::EditSettings TMainForm::CurrentEditSettings() const {
+    scarlex::EditSettings edit;
+    edit.ThresholdRG = scarlex::FromQString(EThresholdRG->text());
+    edit.ThresholdRB = scarlex::FromQString(EThresholdRB->text());
+    edit.ThresholdR = scarlex::FromQString(EThresholdR->text());
+    edit.Attenuation = SEAttenuation->value();
+    edit.ForceGrey = ForceGrey;
+    return edit;
+}
+
+void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
+    if (!ImageLoaded || Removing) return;
+    // The texts are converted once, before anything is touched: a box that
+    // does not hold a number stops the removal with its message.
+    const scarlex::ThresholdConversion converted =
+        scarlex::ConvertThresholds(CurrentEditSettings(), scarlex::UserDecimalSeparator());
+    if (!converted.ok) {
+        Desktop.MessageBox(MsgType::Error, MsgButtons::Ok, converted.error);
+        return;
     }
-    ImageOnForm->SetPicture(DisplayBitmap);
+
+    scarlex::ViewState& view = ImageOnForm->State();
+    scarlex::RemovalView numbers;
+    numbers.CentreX = request.centreX;
+    numbers.CentreY = request.centreY;
+    numbers.CrossX = view.CrossX;
+    numbers.CrossY = view.CrossY;
+    numbers.Radius = request.radius;
+    numbers.Limit = request.limit;
+    numbers.Magnification = request.magnification;
+    numbers.LimitActive = request.limitActive;
+    numbers.ViewScale = request.viewScale;
+    numbers.MagnifierScale = view.MagnifierScale;
+
+    scarlex::RemovalHooks hooks;
+    hooks.pump = [this] { Desktop.ProcessMessages(); };
+    hooks.abortRemoval = &AbortRemoval;
+
+    AbortRemoval = false;
+    Removing = true;
+    ImageOnForm->SetAbortRemoval(false);
+    ImageOnForm->SetRemoving(true);
+    struct EndRemoval {
+        TMainForm& form;
+        ~EndRemoval() {
+            form.Removing = false;
+            form.ImageOnForm->SetRemoving(false);
+        }
+    } end{*this};
+
+    scarlex::RemovalResult result;
+    {
+        scarlex::BusyCursor busy(Desktop);
+        result = Remover.Remove(WorkBitmap, DBUndoTable, converted.thresholds, numbers, request.shift, hooks);
+    }
+    // A blanket treatment without a limit takes the magnifier as its limit.
+    view.Limit = numbers.Limit;
+    if (result.outcome == scarlex::RemovalOutcome::Refused && !result.error.empty()) {
+        Desktop.MessageBox(MsgType::Error, MsgButtons::Ok, result.error);
+        return;
+    }
+    if (result.outcome == scarlex::RemovalOutcome::Recorded) {
+        EditRecorded();
+        RenderView();
+    }
 }
 
 // --- Enabling ------------------------------------------------------------
@@ -683,6 +782,9 @@ void TMainForm::PreferencesAccepted() {
     ApplyPopupHints();
     SetAutoSaveHint();
     SetAutoSaveCommandsEnabled();
+    // New colours show at once.
+    ImageOnForm->SetColours(MagnifierBorderColour, LimitBorderColour);
+    if (ImageLoaded && ImageOnForm->State().MagnifierOn) ImageOnForm->DrawLens();
 }
 
 void TMainForm::ApplyPopupHints() {
@@ -691,59 +793,83 @@ void TMainForm::ApplyPopupHints() {
 }
 
 void TMainForm::SetAutoSaveHint() {
-    QString hint = Q("Auto Save (with appended ") + QString::fromStdString(FileNameAppend) + Q(")");
+    QString hint = scarlex::ToQString(scarlex::AutoSaveHint(Settings));
     TBAutoSave->setToolTip(hint);
     TBAutoSave->setStatusTip(hint);
 }
 
-// --- Seams for the parts wired in elsewhere ------------------------------
+// --- The subsystems behind the commands ----------------------------------
 
-bool TMainForm::SaveCurrent(SaveMode) { return false; }
+bool TMainForm::SaveCurrent(SaveMode mode) {
+    // The document follows the window's flag in, and the commands' answer
+    // sets the window's flag on the way out (Save1Click, AutoSave1Click).
+    SaveJpeg.Saved = Saved;
+    SaveJpeg.SourceSampling = SourceSampling;
+    scarlex::SaveCommands commands(Desktop, Settings, SaveJpeg);
+    return mode == SaveMode::WithDialog ? commands.Save1Click() : commands.AutoSave1Click();
+}
 
-TMainForm::MetadataSummary TMainForm::ReadMetadata(const std::string&) { return {}; }
+TMainForm::MetadataSummary TMainForm::ReadMetadata(const std::string& name) {
+    MetadataSummary summary;
+    // A file whose segments cannot be read still loads; it just has none.
+    ImageMeta.ProcessFile(name);
+    summary.found = ImageMeta.HasMetaData();
+    summary.hasExif = ImageMeta.HasEXIF();
+    CreateSecondaryWindows();
+    FTags->Fill(ImageMeta.TagListing(), summary.hasExif);
+    return summary;
+}
 
-int TMainForm::UndoRowCount() const { return UndoRows; }
+int TMainForm::UndoRowCount() const { return static_cast<int>(DBUndoTable.Count()); }
 
-void TMainForm::ClearUndoStore() { UndoRows = 0; }
+void TMainForm::ClearUndoStore() { DBUndoTable.Clear(); }
 
 bool TMainForm::UndoLastEdit() {
-    if (UndoRows == 0) return false;
-    --UndoRows;
+    if (DBUndoTable.Empty()) return false;
+    DBUndoTable.Undo(WorkBitmap);
     return true;
 }
 
-void TMainForm::LoadSettings() {
-    // Values of a first run with no settings file.
-    UseIniFile = false;
-    ShowPopupHints = true;
-    AppendEnabled = true;
-    FileNameAppend = " - nre";
-    RenameOriginal = false;
-    RenameExtension = ".OGL";
-    MoveOriginal = false;
-    OriginalsFolder.clear();
-    ForceGrey = true;
-    RememberOpenFolder = true;
-    LastOpenFolder.clear();
-    LastSaveFolder.clear();
-    RememberSaveFolder = true;
-    NumberDuplicates = true;
-    MagnifierBorderColour = 0x00FF0000;
-    LimitBorderColour = 0x00FFFF00;
-    OpeningMagnification = 5;
-    NextHint = 0;
-    StartupHints = true;
-    RememberThresholds = false;
-    Magnification = OpeningMagnification;
-    setGeometry(300, 126, kMinimumWidth, 640);
+void TMainForm::ApplySettings() {
+    setGeometry(Settings.Left, Settings.Top, std::max(Settings.Width, kMinimumWidth), Settings.Height);
+    ImageOnForm->SetMagnification(OpeningMagnification);
+    ImageOnForm->SetColours(MagnifierBorderColour, LimitBorderColour);
     SetAutoSaveHint();
     ApplyPopupHints();
 }
 
+void TMainForm::LoadSettings() {
+    scarlex::LoadSettings(Settings, scarlex::SettingsFilePath(), Desktop,
+                          [this](const scarlex::SettingsModel&) { ApplySettings(); });
+    EThresholdR->setText(scarlex::ToQString(Settings.ThresholdR));
+    EThresholdRG->setText(scarlex::ToQString(Settings.ThresholdRG));
+    EThresholdRB->setText(scarlex::ToQString(Settings.ThresholdRB));
+}
+
 void TMainForm::SaveSettings() {
-    // Written only when UseIniFile is set, once the settings file is wired in.
+    if (!UseIniFile) return;
+    const bool normal = !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+    if (normal) {
+        const QRect frame = geometry();
+        Settings.Left = frame.x();
+        Settings.Top = frame.y();
+        Settings.Width = frame.width();
+        Settings.Height = frame.height();
+    }
+    Settings.ThresholdR = scarlex::FromQString(EThresholdR->text());
+    Settings.ThresholdRG = scarlex::FromQString(EThresholdRG->text());
+    Settings.ThresholdRB = scarlex::FromQString(EThresholdRB->text());
+    try {
+        scarlex::SaveSettings(Settings, scarlex::SettingsFilePath(), normal);
+    } catch (const std::exception& e) {
+        // The window is going away: say so on the error stream as well as
+        // in a box, and end normally.
+        std::fprintf(stderr, "scarlex: %s\n", e.what());
+        Desktop.MessageBox(MsgType::Error, MsgButtons::Ok, e.what());
+    }
 }
 
 void TMainForm::ShowStartupHints() {
-    // The startup hints window is shown modally here once wired in.
+    CreateSecondaryWindows();
+    FHints->exec();
 }

@@ -13,7 +13,13 @@
 
 #include "common/Bitmap.h"
 #include "common/Sampling.h"
+#include "editing/RedEye.h"
+#include "editing/UndoStore.h"
+#include "metadata/ImgData.h"
 #include "queue/ImageQueue.h"
+#include "save/SaveCommands.h"
+#include "settings/Settings.h"
+#include "view/ImageOnForm.h"
 
 class QAction;
 class QLabel;
@@ -25,11 +31,14 @@ class QToolBar;
 class QToolButton;
 class TDropPanel;
 class TPanelStatusBar;
-class TPictureBox;
 class THelpWindow;
 
 namespace scarlex {
 class Platform;
+class TFAbout;
+class TFHints;
+class TFPrefs;
+class TFTags;
 }
 
 // Texts the window shows.
@@ -86,7 +95,9 @@ public:
 
     // Client area: the view panel, then the bottom panel.
     TDropPanel* Panel2;
-    TPictureBox* ImageOnForm;
+    // The photograph view; its view state (centre, crosshair, radius, limit,
+    // magnification, scales) and the magnifier's bitmaps live in it.
+    scarlex::ImageOnForm* ImageOnForm;
     QWidget* Panel1;
     QSpinBox* SEAttenuation;
     QLineEdit* EThresholdRG;
@@ -98,6 +109,15 @@ public:
     QLabel* LRG;
     QLabel* LRB;
     TPanelStatusBar* StatusBar;
+
+    // The secondary windows, created once after the main window and kept
+    // for the run (main.cpp creates them at start-up; the first showing
+    // creates any still missing).
+    scarlex::TFAbout* FAbout = nullptr;
+    scarlex::TFHints* FHints = nullptr;
+    scarlex::TFPrefs* FPrefs = nullptr;
+    scarlex::TFTags* FTags = nullptr;
+    void CreateSecondaryWindows();
 
     // Window events.
     void FormCreate();
@@ -121,6 +141,8 @@ public:
     void TBNextClick();
     void TBAutoSaveNextClick();
     void DropFilesDropped(const std::vector<std::string>& names, int count, QPoint at);
+    // A left-button release on the view: the red removal at the crosshair.
+    void ImageOnFormMouseUp(const scarlex::ClickRequest& request);
 
     // Loads one photograph; false when it could not be decoded, in which case
     // the photograph on screen and everything describing it stay as they were.
@@ -134,6 +156,8 @@ public:
     // The path of the photograph on screen ("" before the first load).
     const std::string& CurrentPath() const { return CurrentFile; }
     const scarlex::Bitmap& Photograph() const { return WorkBitmap; }
+    // The settings as read at the first showing and changed by Prefs.
+    const scarlex::SettingsModel& CurrentSettings() const { return Settings; }
 
 protected:
     // Pieces that live elsewhere and are wired in here: each does the least
@@ -155,7 +179,8 @@ protected:
     virtual void ShowStartupHints();
     // Called by the removal once it has appended its row to the undo store.
     void EditRecorded();
-    // Fits the photograph to the view panel.
+    // Fits the photograph to the view panel, and redraws the magnifier
+    // when it is shown.
     void RenderView();
 
     void showEvent(QShowEvent* event) override;
@@ -176,63 +201,57 @@ private:
     void SetNextEnabled(bool enabled) override;
     void SetAutoSaveNextEnabled(bool enabled) override;
     void SetAutoSaveCommandsEnabled();
+    void ApplySettings();
+    void ConnectView();
+    scarlex::EditSettings CurrentEditSettings() const;
 
     // --- Shared state, in the order the other parts rely on. ---
+    // The settings file's values; the fields below that come from the
+    // settings are names for its members, so the preferences, the hints
+    // window and the save commands work on the same values.
+    scarlex::SettingsModel Settings;
     scarlex::Bitmap WorkBitmap;
-    // Magnifying glass: composed view, lens mask, lens content, lens rings,
-    // lens source.
-    scarlex::Bitmap MagnifierView;
-    scarlex::Bitmap LensMask;
-    scarlex::Bitmap LensContent;
-    scarlex::Bitmap LensRings;
-    scarlex::Bitmap LensSource;
-    scarlex::Bitmap DisplayBitmap;
-    scarlex::Bitmap BeforeEditBitmap;
-    // SaveJpeg: the save commands' JPEG object joins here with them.
+    // The magnifier's bitmaps, the display bitmap and the view numbers
+    // (ViewX/Y, CursorHomeX/Y, CentreX/Y, ScreenDX/DY, CrossX/Y, ViewScale,
+    // MagnifierScale, MagnifierOn, LimitActive, CrossHeld, MoveDivisor,
+    // Radius, Limit, Magnification) belong to the view, ImageOnForm.
+    // The before-edit copy belongs to the removal.
+    scarlex::RedEyeRemover Remover;
+    // What the save commands see of the photograph on screen.
+    scarlex::SaveDocument SaveJpeg;
     scarlex::Platform* MouseCursor = nullptr;
-    int32_t ViewX = 0, ViewY = 0;
-    int32_t CursorHomeX = 0, CursorHomeY = 0;
-    int32_t CentreX = 0, CentreY = 0;
-    int32_t ScreenDX = 0, ScreenDY = 0;
-    int32_t CrossX = 0, CrossY = 0;
-    float ViewScale = 0;
-    float MagnifierScale = 0;
-    // ImageMeta: the metadata reader (TimgData) joins here; ReadMetadata
-    // stands in for it.
-    std::string FileNameAppend;
-    std::string RenameExtension;
-    std::string LastSaveFolder;
-    std::string LastOpenFolder;
-    std::string OriginalsFolder;
-    bool MagnifierOn = false;
+    scarlex::TimgData ImageMeta;
+    std::string& FileNameAppend = Settings.FileNameAppend;
+    std::string& RenameExtension = Settings.RenameExtension;
+    std::string& LastSaveFolder = Settings.LastSaveFolder;
+    std::string& LastOpenFolder = Settings.LastOpenFolder;
+    std::string& OriginalsFolder = Settings.OriginalsFolder;
     bool Closing = false;
     bool ImageLoaded = false;
-    bool LimitActive = false;
-    bool ShowPopupHints = true;
-    bool RenameOriginal = false;
-    bool ForceGrey = true;
-    bool RememberOpenFolder = true;
-    bool RememberSaveFolder = true;
+    bool& ShowPopupHints = Settings.ShowPopupHints;
+    bool& RenameOriginal = Settings.RenameOriginal;
+    bool& ForceGrey = Settings.ForceGrey;
+    bool& RememberOpenFolder = Settings.RememberOpenFolder;
+    bool& RememberSaveFolder = Settings.RememberSaveFolder;
     bool AbortRemoval = false;
+    // Set from the start of a removal until its walk has returned, even
+    // when an abort arrives: the commands that change the photograph or
+    // the undo store wait for the walk to unwind.
     bool Removing = false;
     bool Saved = false;
-    bool CrossHeld = false;
-    bool RememberThresholds = false;
-    bool AppendEnabled = true;
-    bool NumberDuplicates = true;
-    bool MoveOriginal = false;
-    uint32_t MagnifierBorderColour = 0x00FF0000;  // blue, as 0x00BBGGRR
-    uint32_t LimitBorderColour = 0x00FFFF00;      // aqua
-    int32_t MoveDivisor = 20;
-    int32_t OpeningMagnification = 5;
-    int32_t Radius = 100;
-    int32_t Limit = 100;
-    int32_t Magnification = 5;
+    bool& RememberThresholds = Settings.RememberThresholds;
+    bool& AppendEnabled = Settings.AppendEnabled;
+    bool& NumberDuplicates = Settings.NumberDuplicates;
+    bool& MoveOriginal = Settings.MoveOriginal;
+    uint32_t& MagnifierBorderColour = Settings.MagnifierBorderColour;
+    uint32_t& LimitBorderColour = Settings.LimitBorderColour;
+    int32_t& OpeningMagnification = Settings.OpeningMagnification;
     scarlex::Sampling SourceSampling{{0, 0, 0, 0, 0, 0}};
     scarlex::FileQueue PendingFiles;
-    bool UseIniFile = false;
-    bool StartupHints = true;
-    int32_t NextHint = 0;
+    bool& UseIniFile = Settings.UseIniFile;
+    bool& StartupHints = Settings.StartupHints;
+    int32_t& NextHint = Settings.NextHint;
+    scarlex::DBUndoTable DBUndoTable;
 
     // --- The window's own bookkeeping. ---
     scarlex::Platform& Desktop;
@@ -243,7 +262,6 @@ private:
     std::string HelpFile;
     THelpWindow* HelpViewer = nullptr;
     bool FirstShowDone = false;
-    int UndoRows = 0;  // stands in for the undo store's row count
 };
 
 // The one main window of the program.

@@ -40,7 +40,8 @@ int main(int argc, char** argv) {
         MainForm = &mainForm;
         platform.SetDialogParent(&mainForm);
         // The About box, the startup hints window, the preferences dialog and
-        // the image tags window are created here, in that order, as they land.
+        // the image tags window, in that order.
+        mainForm.CreateSecondaryWindows();
 
         mainForm.show();
         app.exec();

@@ -17,6 +17,8 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QUrl>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <stdexcept>
@@ -40,7 +42,7 @@ struct MainFormProbe {
     }
     // What a completed removal does at the window: a row, Saved cleared.
     static void RecordEdit(TMainForm& f) {
-        ++f.UndoRows;
+        f.DBUndoTable.Append(scarlex::Rect{0, 0, 1, 1}, f.WorkBitmap);
         f.EditRecorded();
     }
     static void SetAutoSavePossible(TMainForm& f, bool possible) {
@@ -52,7 +54,10 @@ struct MainFormProbe {
     static bool AbortRemoval(const TMainForm& f) { return f.AbortRemoval; }
     static std::string LastOpenFolder(const TMainForm& f) { return f.LastOpenFolder; }
     static void SetRememberOpenFolder(TMainForm& f, bool v) { f.RememberOpenFolder = v; }
-    static QSize Display(const TMainForm& f) { return {f.DisplayBitmap.Width(), f.DisplayBitmap.Height()}; }
+    static QSize Display(const TMainForm& f) {
+        const scarlex::Bitmap& shown = f.ImageOnForm->Renderer().Display();
+        return {shown.Width(), shown.Height()};
+    }
     static void SetHelpFile(TMainForm& f, const std::string& path) { f.HelpFile = path; }
     static THelpWindow* Help(const TMainForm& f) { return f.HelpViewer; }
     static void Prefs(TMainForm& f, bool append, bool rename, bool move, const std::string& folder) {
@@ -106,6 +111,10 @@ class MainFormTest : public testing::Test {
 protected:
     void SetUp() override {
         test::TestApplication().SetErrorPlatform(&platform);
+        // This test's own settings file, with the startup hints off so that
+        // no modal window waits for a click.
+        ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+        std::ofstream(scarlex::SettingsFilePath()) << "[General]\nStartup Hints=0\n";
     }
     void TearDown() override { test::TestApplication().SetErrorPlatform(nullptr); }
 
@@ -130,6 +139,7 @@ protected:
 
     HookedPlatform platform;
     TempDir dir;
+    TempDir config;
 };
 
 struct Enabling {

@@ -1,67 +1,117 @@
 #!/usr/bin/env bash
-# Starts the real program under a virtual X server on a copy of the sample
-# photograph, waits for its window, takes a screenshot, closes it with
-# Ctrl+Q and checks the caption and the exit status.
-# Usage: e2e_window.sh PROGRAM SAMPLE.jpg [SCREENSHOT_DIR]
-# Exit 77 (skipped) when the X tools are not installed.
+# The whole job on the real program under a virtual X server: open a copy
+# of the sample photograph, find its left pupil on the screen, right click
+# for the magnifier (screenshot kept), click to remove the red, Ctrl+Alt+S,
+# close with Ctrl+Q; then the output "<name> - nre.jpg" must exist and its
+# pupil must no longer be red.
+# Usage: e2e_window.sh PROGRAM SAMPLE.jpg [ARTEFACT_DIR]
+# Exit 77 (skipped) when the X tools or the sample are missing.
 set -u
 program=$1
 sample=$2
 shots=${3:-}
 
-for tool in xvfb-run xdotool; do
+for tool in xvfb-run xdotool xwd djpeg od awk; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     echo "SKIP: $tool is not installed (scripts/deps.sh --test installs it)"
     exit 77
   fi
 done
+if [ ! -f "$sample" ]; then
+  echo "SKIP: no sample photograph at $sample"
+  exit 77
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-photo="$work/sample-copy.jpg"
-if [ -f "$sample" ]; then
-  cp "$sample" "$photo"
-elif command -v cjpeg >/dev/null 2>&1; then
-  # No bundled sample in this tree: make a small photograph.
-  { printf 'P6\n64 48\n255\n'; head -c $((64 * 48 * 3)) /dev/urandom; } > "$work/noise.ppm"
-  cjpeg -quality 85 "$work/noise.ppm" > "$photo"
-else
-  echo "SKIP: no sample photograph and no cjpeg to make one"
-  exit 77
-fi
+photo="$work/sample.jpg"
+cp "$sample" "$photo"
+# A settings file of this run only: no startup hints window to wait on.
+mkdir -p "$work/config"
+printf '[General]\nStartup Hints=0\n' > "$work/config/$(basename "$program").INI"
 
 cat > "$work/drive.sh" <<'INNER'
 set -u
 program=$1; photo=$2; work=$3
+export XDG_CONFIG_HOME="$work/config"
 "$program" "$photo" > "$work/program.log" 2>&1 &
 pid=$!
+fail() { echo "$*"; kill "$pid" 2>/dev/null; cat "$work/program.log"; exit 1; }
 expected="Scarlex : $(basename "$photo")"
 wid=""
 for _ in $(seq 1 100); do
   wid=$(xdotool search --name "^${expected}\$" 2>/dev/null | head -n 1)
   [ -n "$wid" ] && break
-  if ! kill -0 "$pid" 2>/dev/null; then echo "program ended before showing its window"; cat "$work/program.log"; exit 1; fi
+  kill -0 "$pid" 2>/dev/null || fail "program ended before showing its window"
   sleep 0.2
 done
-if [ -z "$wid" ]; then
-  echo "no window with the caption '$expected'"; xdotool search --name Scarlex getwindowname %@ 2>/dev/null
-  kill "$pid"; exit 1
-fi
+[ -n "$wid" ] || fail "no window with the caption '$expected'"
 caption=$(xdotool getwindowname "$wid")
 echo "caption: $caption"
-[ "$caption" = "$expected" ] || { echo "wrong caption"; kill "$pid"; exit 1; }
+[ "$caption" = "$expected" ] || fail "wrong caption"
 sleep 1  # let it paint
-if command -v xwd >/dev/null 2>&1; then
-  xwd -root -silent > "$work/screen.xwd" && [ -s "$work/screen.xwd" ] || { echo "screenshot failed"; kill "$pid"; exit 1; }
-  echo "screenshot: $(stat -c %s "$work/screen.xwd") bytes"
-fi
 xdotool windowfocus --sync "$wid" 2>/dev/null || xdotool windowfocus "$wid"
+
+# The window as shown, one "x y r g b" line per pixel of the client area.
+pixels() {
+  xwd -id "$wid" -silent > "$1" || return 1
+  local header=( $(od -An -tu1 -N100 -v "$1") ) i v
+  local field=()
+  for ((i = 0; i < 25; i++)); do
+    v=$(( (header[4*i] << 24) | (header[4*i+1] << 16) | (header[4*i+2] << 8) | header[4*i+3] ))
+    field+=("$v")
+  done
+  # header_size, width, height, byte_order, bits_per_pixel, bytes_per_line, ncolors
+  local hsize=${field[0]} w=${field[4]} h=${field[5]} order=${field[7]} bpp=${field[11]} bpl=${field[12]} ncolors=${field[19]}
+  [ "$bpp" -eq 32 ] || { echo "screenshot has $bpp bits per pixel" >&2; return 1; }
+  od -An -tu1 -v -w4 -j $((hsize + 12 * ncolors)) "$1" |
+    awk -v w="$w" -v bpl="$bpl" -v order="$order" '{
+      x = (NR - 1) % (bpl / 4); y = int((NR - 1) / (bpl / 4));
+      if (x >= w) next;
+      if (order == 0) { r = $3; g = $2; b = $1 } else { r = $2; g = $3; b = $4 }
+      print x, y, r, g, b }'
+}
+
+# The pupils are the strongly red blobs between the tool bar and the bottom
+# panel; the left one is aimed at.
+pixels "$work/shown.xwd" > "$work/shown.txt" || fail "screenshot failed"
+height=$(xdotool getwindowgeometry "$wid" | awk '/Geometry/ { split($2, s, "x"); print s[2] }')
+read -r px py count < <(awk -v hmax=$((height - 70)) 'BEGIN { n = 0 }
+  $2 > 60 && $2 < hmax && $3 > 180 && $3 > 4 * $4 && $3 > 4 * $5 { xs[n] = $1; ys[n] = $2; n++;
+    if (n == 1 || $1 < lo) lo = $1; if (n == 1 || $1 > hi) hi = $1 }
+  END { mid = (lo + hi) / 2; for (i = 0; i < n; i++) if (xs[i] < mid) { sx += xs[i]; sy += ys[i]; k++ }
+        if (k) printf "%d %d %d\n", sx / k + 0.5, sy / k + 0.5, k; else print "0 0 0" }' "$work/shown.txt")
+echo "left pupil on screen at ($px, $py), $count red pixels"
+[ "$count" -ge 10 ] || fail "no red pupil found on the screen"
+
+# Aim: the pointer onto the pupil (two moves, so the view sees one), then
+# the right click for the magnifier.
+xdotool mousemove --window "$wid" $((px + 5)) $((py + 5))
+sleep 0.3
+xdotool mousemove --window "$wid" "$px" "$py"
+sleep 0.3
+xdotool click 3
+sleep 0.5
+xwd -id "$wid" -silent > "$work/magnifier.xwd" || fail "screenshot of the magnifier failed"
+echo "magnifier screenshot: $(stat -c %s "$work/magnifier.xwd") bytes"
+# Click: the removal at the crosshair.
+xdotool click 1
+sleep 1
+xdotool key --clearmodifiers ctrl+alt+s
+out="$(dirname "$photo")/$(basename "$photo" .jpg) - nre.jpg"
+for _ in $(seq 1 100); do
+  [ -s "$out" ] && break
+  sleep 0.1
+done
+[ -s "$out" ] || fail "Auto Save wrote no '$out'"
+echo "saved: $out"
+sleep 0.5
 xdotool key --clearmodifiers ctrl+q
 for _ in $(seq 1 100); do
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.1
 done
-if kill -0 "$pid" 2>/dev/null; then echo "Ctrl+Q did not close the window"; kill "$pid"; exit 1; fi
+kill -0 "$pid" 2>/dev/null && fail "Ctrl+Q did not close the window (an unsaved-changes prompt?)"
 wait "$pid"
 status=$?
 echo "exit status: $status"
@@ -70,7 +120,28 @@ INNER
 
 xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/drive.sh" "$program" "$photo" "$work"
 status=$?
-if [ $status -eq 0 ] && [ -n "$shots" ] && [ -f "$work/screen.xwd" ]; then
-  mkdir -p "$shots" && cp "$work/screen.xwd" "$shots/e2e_window.xwd"
+if [ -n "$shots" ]; then
+  mkdir -p "$shots"
+  for f in shown magnifier; do
+    [ -f "$work/$f.xwd" ] && cp "$work/$f.xwd" "$shots/e2e_$f.xwd"
+  done
 fi
-exit $status
+[ $status -eq 0 ] || exit $status
+
+# The output's left pupil (652, 540) is no longer red; the original's is.
+level() {  # file x y -> "r g b"
+  djpeg -pnm "$1" > "$work/check.ppm" || return 1
+  local width hdr
+  width=$(head -n 2 "$work/check.ppm" | tail -n 1 | awk '{ print $1 }')
+  hdr=$(head -n 3 "$work/check.ppm" | wc -c)
+  tail -c +$((hdr + (${3} * width + ${2}) * 3 + 1)) "$work/check.ppm" | head -c 3 | od -An -tu1
+}
+out="$work/sample - nre.jpg"
+read -r r0 g0 b0 < <(level "$photo" 652 540)
+read -r r1 g1 b1 < <(level "$out" 652 540)
+read -r r2 g2 b2 < <(level "$out" 948 540)
+echo "pupil (652,540): before $r0 $g0 $b0, after $r1 $g1 $b1; other pupil after: $r2 $g2 $b2"
+if [ "$r0" -le $((2 * g0)) ]; then echo "the sample's pupil is not red to begin with"; exit 1; fi
+if [ "$r1" -gt $((g1 * 3 / 2)) ] && [ "$r1" -gt $((b1 * 3 / 2)) ]; then echo "the saved pupil is still red"; exit 1; fi
+if [ "$r2" -le $((2 * g2)) ]; then echo "the other pupil was changed too"; exit 1; fi
+echo "e2e: the whole job done"

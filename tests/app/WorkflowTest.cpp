@@ -1,0 +1,422 @@
+// The whole job by hand on the real window and its real subsystems: open,
+// aim with the magnifier, click, abort, undo, save, close, and the
+// preferences and tags windows; every input a real mouse or key event.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "AppTestSupport.h"
+#include "app/Unit1.h"
+#include "codec/JpegCodec.h"
+#include "platform/ScriptedPlatform.h"
+#include "settings/Prefs.h"
+#include "support/Coefficients.h"
+#include "support/TestSupport.h"
+#include "windows/Hints.h"
+#include "windows/Tags.h"
+
+// Font caches the desktop libraries keep for the life of the process.
+extern "C" __attribute__((used)) const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\nleak:libdbus\n";
+}
+
+struct MainFormProbe {
+    static int UndoRows(const TMainForm& f) { return f.UndoRowCount(); }
+    static bool Saved(const TMainForm& f) { return f.Saved; }
+    static bool Removing(const TMainForm& f) { return f.Removing; }
+    static scarlex::SettingsModel& Settings(TMainForm& f) { return f.Settings; }
+};
+
+namespace {
+
+using namespace scarlex;
+using scarlex::test::TempDir;
+
+constexpr int kW = 320, kH = 240;
+// Two pupils: a small one and a large one the walk needs many pumps for.
+constexpr int kPupilX = 80, kPupilY = 90, kPupilR = 9;
+constexpr int kBigX = 210, kBigY = 130, kBigR = 70;
+
+Bitmap FacePhoto() {
+    Bitmap b(kW, kH);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            uint8_t* p = b.Pixel(x, y);
+            // Skin: red over green 1.3, never taken for a pupil.
+            p[2] = static_cast<uint8_t>(190 + (x + y) % 7);
+            p[1] = 146;
+            p[0] = 120;
+            auto inside = [&](int cx, int cy, int r) { return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r; };
+            if (inside(kPupilX, kPupilY, kPupilR) || inside(kBigX, kBigY, kBigR)) {
+                p[2] = 200;
+                p[1] = 40;
+                p[0] = 45;
+            }
+        }
+    return b;
+}
+
+bool RedDominant(const Bitmap& b, int x, int y) {
+    const uint8_t* p = b.Pixel(x, y);
+    return p[2] > 1.5 * p[1] && p[2] > 1.5 * p[0];
+}
+
+class WorkflowTest : public testing::Test {
+protected:
+    void SetUp() override {
+        test::TestApplication().SetErrorPlatform(&platform);
+        // This test's own settings file, with the startup hints off so that
+        // no modal window waits for a click.
+        ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+        std::ofstream(SettingsFilePath()) << "[General]\nStartup Hints=0\n";
+        photo = dir / "face.jpg";
+        test::TestJpegOptions options;
+        options.quality = 95;
+        test::WriteTestJpeg(photo, FacePhoto(), options);
+        Sampling sampling;
+        ASSERT_TRUE(DecodeJpegToBitmap(photo, loaded, sampling));
+    }
+    void TearDown() override { test::TestApplication().SetErrorPlatform(nullptr); }
+
+    std::unique_ptr<TMainForm> Open(const std::string& name) {
+        auto form = std::make_unique<TMainForm>(platform, std::vector<std::string>{name});
+        form->show();
+        form->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        EXPECT_EQ(form->CurrentPath(), name);
+        // Qt drops a move to where the pointer already is, and the last
+        // test may have left it over a pupil.
+        MoveTo(*form, QPoint(1, 1));
+        return form;
+    }
+
+    // The view position that shows bitmap pixel (x, y).
+    static QPoint ViewPoint(const TMainForm& f, int x, int y) {
+        const float scale = f.ImageOnForm->State().ViewScale;
+        return {static_cast<int>(x / scale) + 1, static_cast<int>(y / scale) + 1};
+    }
+    // The pointer reaches `at`: the platform's screen position moves with it.
+    void MoveTo(TMainForm& f, QPoint at) {
+        platform.SetCursorPos(at.x() + 400, at.y() + 300);
+        QTest::mouseMove(f.ImageOnForm, at);
+    }
+    // Pointer to the pupil, right click for the magnifier.
+    void AimAt(TMainForm& f, int x, int y) {
+        const QPoint at = ViewPoint(f, x, y);
+        MoveTo(f, at);
+        QTest::mouseClick(f.ImageOnForm, Qt::RightButton, {}, at);
+        ASSERT_TRUE(f.ImageOnForm->State().MagnifierOn);
+    }
+    // Left press, a small move, release: the removal at the crosshair.
+    void ClickAtCrosshair(TMainForm& f) {
+        const QPoint at = ViewPoint(f, f.ImageOnForm->State().CentreX, f.ImageOnForm->State().CentreY);
+        QTest::mousePress(f.ImageOnForm, Qt::LeftButton, {}, at);
+        MoveTo(f, at + QPoint(2, 2));
+        QTest::mouseRelease(f.ImageOnForm, Qt::LeftButton, {}, at + QPoint(2, 2));
+    }
+
+    ScriptedPlatform platform;
+    TempDir dir;
+    TempDir config;
+    std::string photo;
+    Bitmap loaded;
+};
+
+TEST_F(WorkflowTest, RightClickShowsTheMagnifierAndAgainHidesIt) {
+    auto form = Open(photo);
+    AimAt(*form, kPupilX, kPupilY);
+    const ViewState& view = form->ImageOnForm->State();
+    EXPECT_NEAR(view.CentreX, kPupilX, 2);
+    EXPECT_NEAR(view.CentreY, kPupilY, 2);
+    EXPECT_FALSE(form->ImageOnForm->Renderer().Composed().Empty());
+    EXPECT_EQ(platform.CurrentCursorShape(), CursorShape::Hidden);
+    QTest::mouseClick(form->ImageOnForm, Qt::RightButton, {}, ViewPoint(*form, kPupilX, kPupilY));
+    EXPECT_FALSE(view.MagnifierOn);
+    EXPECT_EQ(platform.CurrentCursorShape(), CursorShape::Default);
+}
+
+TEST_F(WorkflowTest, AClickRemovesTheRedAtTheCrosshairAndCtrlZTakesItBack) {
+    auto form = Open(photo);
+    AimAt(*form, kPupilX, kPupilY);
+    ClickAtCrosshair(*form);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+    EXPECT_FALSE(MainFormProbe::Removing(*form));
+    EXPECT_TRUE(form->Undo1->isEnabled());
+    EXPECT_TRUE(form->TBUndo->isEnabled());
+    const Bitmap& work = form->Photograph();
+    for (int dy = -kPupilR + 3; dy <= kPupilR - 3; dy += 3) {
+        SCOPED_TRACE(dy);
+        EXPECT_FALSE(RedDominant(work, kPupilX, kPupilY + dy));
+    }
+    // The other pupil is not touched, nor the skin.
+    EXPECT_TRUE(RedDominant(work, kBigX, kBigY));
+    EXPECT_EQ(std::memcmp(work.Pixel(5, 5), loaded.Pixel(5, 5), 3), 0);
+    // The hourglass showed during the walk and is gone.
+    EXPECT_NE(std::find(platform.cursorHistory.begin(), platform.cursorHistory.end(), CursorShape::Hourglass),
+              platform.cursorHistory.end());
+    EXPECT_NE(platform.CurrentCursorShape(), CursorShape::Hourglass);
+    // The crosshair is back at the centre.
+    EXPECT_EQ(form->ImageOnForm->State().CrossX, 0);
+
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 0);
+    EXPECT_EQ(test::FirstPixelDifference(work, loaded), "");
+    EXPECT_FALSE(form->Undo1->isEnabled());
+    EXPECT_FALSE(form->TBUndo->isEnabled());
+}
+
+TEST_F(WorkflowTest, TwoEditsUndoneFromTheToolBarRestoreThePhotograph) {
+    auto form = Open(photo);
+    AimAt(*form, kPupilX, kPupilY);
+    ClickAtCrosshair(*form);
+    QTest::mouseClick(form->ImageOnForm, Qt::RightButton, {}, ViewPoint(*form, kPupilX, kPupilY));
+    AimAt(*form, kBigX, kBigY);
+    ClickAtCrosshair(*form);
+    ASSERT_EQ(MainFormProbe::UndoRows(*form), 2);
+    EXPECT_FALSE(RedDominant(form->Photograph(), kBigX, kBigY));
+    form->TBUndo->click();
+    EXPECT_TRUE(RedDominant(form->Photograph(), kBigX, kBigY));
+    EXPECT_FALSE(RedDominant(form->Photograph(), kPupilX, kPupilY));
+    form->TBUndo->click();
+    EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), loaded), "");
+}
+
+enum class AbortBy { Escape, RightRelease, LeftRelease };
+
+class AbortTest : public WorkflowTest, public testing::WithParamInterface<AbortBy> {};
+
+TEST_P(AbortTest, AnAbortDuringALongWalkRestoresEveryPixelAndRecordsNothing) {
+    auto form = Open(photo);
+    AimAt(*form, kBigX, kBigY);
+    const QPoint at = ViewPoint(*form, kBigX, kBigY);
+    int pumps = 0;
+    bool undoTried = false;
+    platform.onProcessMessages = [&] {
+        if (++pumps != 3) return;
+        switch (GetParam()) {
+            case AbortBy::Escape: QTest::keyClick(form.get(), Qt::Key_Escape); break;
+            case AbortBy::RightRelease: QTest::mouseClick(form->ImageOnForm, Qt::RightButton, {}, at); break;
+            case AbortBy::LeftRelease: QTest::mouseClick(form->ImageOnForm, Qt::LeftButton, {}, at); break;
+        }
+        // A command that changes the photograph waits for the walk.
+        form->Undo1->setEnabled(true);
+        form->Undo1->trigger();
+        undoTried = true;
+    };
+    ClickAtCrosshair(*form);
+    platform.onProcessMessages = nullptr;
+    ASSERT_GE(pumps, 3) << "the walk was too short to abort";
+    EXPECT_TRUE(undoTried);
+    EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), loaded), "");
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 0);
+    EXPECT_FALSE(MainFormProbe::Removing(*form));
+    EXPECT_TRUE(form->ImageOnForm->State().MagnifierOn);  // a right release does not toggle it
+    EXPECT_NE(platform.CurrentCursorShape(), CursorShape::Hourglass);
+    // The next click works as usual.
+    form->Undo1->setEnabled(false);
+    ClickAtCrosshair(*form);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+    EXPECT_FALSE(RedDominant(form->Photograph(), kBigX, kBigY));
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, AbortTest,
+                         testing::Values(AbortBy::Escape, AbortBy::RightRelease, AbortBy::LeftRelease));
+
+TEST_F(WorkflowTest, ABadThresholdSaysSoAndTouchesNothing) {
+    auto form = Open(photo);
+    form->EThresholdRG->setText("1.6x");
+    AimAt(*form, kPupilX, kPupilY);
+    ClickAtCrosshair(*form);
+    ASSERT_FALSE(platform.messages.empty());
+    EXPECT_EQ(platform.messages.back().text, "'1.6x' is not a valid floating point value");
+    EXPECT_EQ(platform.messages.back().type, MsgType::Error);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 0);
+    EXPECT_FALSE(MainFormProbe::Removing(*form));
+    EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), loaded), "");
+}
+
+TEST_F(WorkflowTest, AutoSaveWritesTheNamedFileWithOnlyTheEditedBlocksChanged) {
+    auto form = Open(photo);
+    AimAt(*form, kPupilX, kPupilY);
+    ClickAtCrosshair(*form);
+    ASSERT_EQ(MainFormProbe::UndoRows(*form), 1);
+    QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
+    const std::string out = dir / "face - nre.jpg";
+    ASSERT_TRUE(std::filesystem::exists(out)) << (platform.messages.empty() ? "" : platform.messages.back().text);
+    EXPECT_TRUE(MainFormProbe::Saved(*form));
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);  // saving keeps the rows
+
+    Bitmap saved;
+    Sampling sampling;
+    ASSERT_TRUE(DecodeJpegToBitmap(out, saved, sampling));
+    EXPECT_FALSE(RedDominant(saved, kPupilX, kPupilY));
+    EXPECT_TRUE(RedDominant(saved, kBigX, kBigY));
+
+    // Outside the edit (grown by two iMCUs of 16 pixels) every block is the
+    // original's, coefficient for coefficient.
+    const test::CoefficientImage a = test::ReadCoefficients(photo);
+    const test::CoefficientImage b = test::ReadCoefficients(out);
+    ASSERT_TRUE(a.ok && b.ok) << a.error << b.error;
+    ASSERT_EQ(a.components.size(), b.components.size());
+    int changedOutside = 0, compared = 0;
+    for (std::size_t c = 0; c < a.components.size(); ++c) {
+        const auto& ca = a.components[c];
+        const auto& cb = b.components[c];
+        const int bw = 8 * a.maxH / ca.h, bh = 8 * a.maxV / ca.v;  // pixels per block
+        for (int by = 0; by < ca.heightInBlocks; ++by)
+            for (int bx = 0; bx < ca.widthInBlocks; ++bx) {
+                const int px = bx * bw, py = by * bh;
+                if (std::abs(px - kPupilX) < kPupilR + 40 && std::abs(py - kPupilY) < kPupilR + 40) continue;
+                ++compared;
+                for (int k = 0; k < 64; ++k)
+                    if (ca.Dequantised(bx, by, k) != cb.Dequantised(bx, by, k)) {
+                        ++changedOutside;
+                        break;
+                    }
+            }
+    }
+    EXPECT_GT(compared, 100);
+    EXPECT_EQ(changedOutside, 0);
+
+    // Closing after the save asks nothing.
+    const std::size_t shown = platform.messages.size();
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(platform.messages.size(), shown);
+}
+
+TEST_F(WorkflowTest, ClosingAfterAnEditAsksAndCancelKeepsTheWindow) {
+    auto form = Open(photo);
+    AimAt(*form, kPupilX, kPupilY);
+    ClickAtCrosshair(*form);
+    platform.messageAnswers = {MsgAnswer::Cancel};
+    EXPECT_FALSE(form->close());
+    ASSERT_FALSE(platform.messages.empty());
+    EXPECT_EQ(platform.messages.back().text, kUnsavedPrompt);
+    EXPECT_EQ(platform.messages.back().buttons, MsgButtons::YesNoCancel);
+    EXPECT_EQ(platform.beeps, 1);
+    platform.messageAnswers = {MsgAnswer::No};
+    EXPECT_TRUE(form->close());
+    EXPECT_FALSE(std::filesystem::exists(dir / "face - nre.jpg"));
+}
+
+TEST_F(WorkflowTest, YesAtThePromptSavesThroughTheDialogAndCloses) {
+    auto form = Open(photo);
+    AimAt(*form, kPupilX, kPupilY);
+    ClickAtCrosshair(*form);
+    const std::string chosen = dir / "chosen.jpg";
+    platform.messageAnswers = {MsgAnswer::Yes};
+    platform.saveAnswers = {chosen};
+    EXPECT_TRUE(form->close());
+    ASSERT_EQ(platform.saveRequests.size(), 1u);
+    ASSERT_TRUE(std::filesystem::exists(chosen));
+    Bitmap saved;
+    Sampling sampling;
+    ASSERT_TRUE(DecodeJpegToBitmap(chosen, saved, sampling));
+    EXPECT_FALSE(RedDominant(saved, kPupilX, kPupilY));
+    EXPECT_TRUE(std::filesystem::exists(photo));  // the original stays
+}
+
+TEST_F(WorkflowTest, AutoSaveAndCloseWritesAndClosesWithoutAsking) {
+    auto form = Open(photo);
+    AimAt(*form, kPupilX, kPupilY);
+    ClickAtCrosshair(*form);
+    QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(std::filesystem::exists(dir / "face - nre.jpg"));
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(platform.messages.empty());
+}
+
+TEST_F(WorkflowTest, PrefsOkAppliesTheValuesAndCancelKeepsThem) {
+    auto form = Open(photo);
+    AimAt(*form, kPupilX, kPupilY);
+    // OK with the append option off and a new magnifier colour.
+    QTimer::singleShot(0, [&] {
+        form->FPrefs->CBAppendChars->setChecked(false);
+        form->FPrefs->ColorBorder->SetColour(0x0000FF);
+        form->FPrefs->BitBtn1->click();
+    });
+    QTest::keyClick(form.get(), Qt::Key_P, Qt::ControlModifier);
+    EXPECT_FALSE(MainFormProbe::Settings(*form).AppendEnabled);
+    EXPECT_FALSE(form->AutoSave1->isEnabled());
+    EXPECT_FALSE(form->TBAutoSave->isEnabled());
+    EXPECT_EQ(form->ImageOnForm->Renderer().MagnifierBorderColour, 0x0000FFu);
+    // Cancel: nothing changes.
+    QTimer::singleShot(0, [&] {
+        form->FPrefs->CBAppendChars->setChecked(true);
+        form->FPrefs->BitBtn2->click();
+    });
+    form->Prefs1->trigger();
+    EXPECT_FALSE(MainFormProbe::Settings(*form).AppendEnabled);
+    EXPECT_FALSE(form->AutoSave1->isEnabled());
+    // OK with a new append text: the hint follows.
+    QTimer::singleShot(0, [&] {
+        form->FPrefs->CBAppendChars->setChecked(true);
+        form->FPrefs->EFileNameAppend->setText("_fixed");
+        form->FPrefs->BitBtn1->click();
+    });
+    form->Prefs1->trigger();
+    EXPECT_TRUE(form->AutoSave1->isEnabled());
+    EXPECT_EQ(form->TBAutoSave->toolTip(), "Auto Save (with appended _fixed)");
+}
+
+TEST_F(WorkflowTest, TagsFollowTheExifBlockAndShowItsListing) {
+    SCARLEX_REQUIRE_TOOL("exiv2");
+    const std::string withExif = dir / "tagged.jpg";
+    std::filesystem::copy_file(photo, withExif);
+    ASSERT_EQ(test::RunShell("exiv2 -M'set Exif.Image.Make TestCamera' " + test::Quote(withExif)), 0);
+    auto form = Open(photo);
+    EXPECT_FALSE(form->ShowImageTags1->isEnabled());
+    EXPECT_FALSE(form->FTags->HasExif());
+    platform.openAnswers.push_back(std::vector<std::string>{withExif});
+    form->Open1->trigger();
+    ASSERT_EQ(form->CurrentPath(), withExif);
+    EXPECT_TRUE(form->ShowImageTags1->isEnabled());
+    QString listing;
+    QTimer::singleShot(0, [&] {
+        listing = form->FTags->MTags->toPlainText();
+        form->FTags->BOK->click();
+    });
+    QTest::keyClick(form.get(), Qt::Key_T, Qt::ControlModifier);
+    EXPECT_TRUE(listing.contains("TestCamera")) << listing.toStdString();
+}
+
+TEST_F(WorkflowTest, TheFirstRunShowsTheStartupHintsAndTheTickIsWrittenAtExit) {
+    std::filesystem::remove(SettingsFilePath());
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        auto* hints = qobject_cast<TFHints*>(QApplication::activeModalWidget());
+        ASSERT_NE(hints, nullptr);
+        shown = true;
+        hints->CBHints->click();
+        hints->BClose->click();
+    });
+    {
+        TMainForm form(platform, {});
+        form.show();
+        EXPECT_TRUE(shown);
+        EXPECT_FALSE(MainFormProbe::Settings(form).StartupHints);
+        EXPECT_TRUE(MainFormProbe::Settings(form).UseIniFile);
+    }
+    std::ifstream written(SettingsFilePath());
+    std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Startup Hints=0"), std::string::npos) << text;
+    // The next start shows none (a hints window would wait here forever).
+    TMainForm again(platform, {});
+    again.show();
+    EXPECT_FALSE(MainFormProbe::Settings(again).StartupHints);
+}
+
+}  // namespace
