@@ -45,27 +45,6 @@ void PlainDecode(const std::string& path, std::vector<uint8_t>& pixels) {
     std::fclose(f);
 }
 
-void PlainEncode(const std::string& path, const Bitmap& bmp) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    jpeg_compress_struct c;
-    jpeg_error_mgr e;
-    c.err = jpeg_std_error(&e);
-    jpeg_create_compress(&c);
-    jpeg_stdio_dest(&c, f);
-    c.image_width = JDIMENSION(bmp.Width());
-    c.image_height = JDIMENSION(bmp.Height());
-    c.input_components = 3;
-    c.in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(&c);
-    jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW r = const_cast<uint8_t*>(bmp.Row(int(c.next_scanline)));
-        jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::fclose(f);
-}
 
 }  // namespace
 
@@ -76,7 +55,7 @@ int main(int argc, char** argv) {
     const std::string src = std::string(dir) + "/src.jpg", out1 = std::string(dir) + "/a.jpg",
                       out2 = std::string(dir) + "/b.jpg";
     Bitmap picture = bench::MakePicture(6000, 4000);
-    PlainEncode(src, picture);
+    bench::WritePlainJpeg(src, picture, 75);
 
     Bitmap bmp;
     Sampling s;
@@ -86,7 +65,7 @@ int main(int argc, char** argv) {
     std::printf("decode 6000x4000:    bridge %.3f s, plain libjpeg %.3f s, ratio %.3f (target <= 1.1)\n", ours, plain,
                 ours / plain);
     double enc = bench::MedianSeconds([&] { EncodeBitmapToJpeg(out1, bmp, s); }, runs);
-    double plainEnc = bench::MedianSeconds([&] { PlainEncode(out2, bmp); }, runs);
+    double plainEnc = bench::MedianSeconds([&] { bench::WritePlainJpeg(out2, bmp, 75); }, runs);
     std::printf("re-encode 6000x4000: bridge %.3f s, plain libjpeg %.3f s, ratio %.3f (target <= 1.1)\n", enc,
                 plainEnc, enc / plainEnc);
     for (const std::string& p : {src, out1, out2}) std::remove(p.c_str());

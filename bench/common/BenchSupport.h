@@ -1,11 +1,16 @@
 #pragma once
 // Shared by the benchmarks: a photo-like picture and a median timer.
 
+#include <cstdio>
+#include <cstring>
+#include <jpeglib.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "common/Bitmap.h"
@@ -28,6 +33,34 @@ inline Bitmap MakePicture(int w, int h, unsigned seed = 5) {
         }
     }
     return bmp;
+}
+
+// Encodes with plain libjpeg calls, blue-first rows, the default 4:2:0
+// sampling at `quality`, and an optional comment.
+inline void WritePlainJpeg(const std::string& path, const Bitmap& bmp, int quality, const char* comment = nullptr) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return;
+    jpeg_compress_struct c;
+    jpeg_error_mgr e;
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = JDIMENSION(bmp.Width());
+    c.image_height = JDIMENSION(bmp.Height());
+    c.input_components = 3;
+    c.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&c);
+    if (quality != 75) jpeg_set_quality(&c, quality, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    if (comment)
+        jpeg_write_marker(&c, JPEG_COM, reinterpret_cast<const JOCTET*>(comment), unsigned(std::strlen(comment)));
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW r = const_cast<uint8_t*>(bmp.Row(int(c.next_scanline)));
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
 }
 
 // Median wall time of `runs` calls, in seconds.

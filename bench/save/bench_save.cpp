@@ -28,30 +28,6 @@ using namespace scarlex;
 namespace {
 
 
-void WriteQ92(const std::string& path, const Bitmap& bmp) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    jpeg_compress_struct c;
-    jpeg_error_mgr e;
-    c.err = jpeg_std_error(&e);
-    jpeg_create_compress(&c);
-    jpeg_stdio_dest(&c, f);
-    c.image_width = JDIMENSION(bmp.Width());
-    c.image_height = JDIMENSION(bmp.Height());
-    c.input_components = 3;
-    c.in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 92, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    const char* note = "benchmark photograph";
-    jpeg_write_marker(&c, JPEG_COM, reinterpret_cast<const JOCTET*>(note), unsigned(std::strlen(note)));
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW r = const_cast<uint8_t*>(bmp.Row(int(c.next_scanline)));
-        jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::fclose(f);
-}
 
 
 int Shell(const std::string& cmd) { return std::system(cmd.c_str()); }
@@ -68,7 +44,7 @@ int main(int argc, char** argv) {
     const std::string dir = mkdtemp(tmpl);
     const std::string photo = dir + "/photo.jpg";
     Bitmap bmp = bench::MakePicture(6000, 4000);
-    WriteQ92(photo, bmp);
+    bench::WritePlainJpeg(photo, bmp, 92, "benchmark photograph");
     Sampling sampling{{2, 1, 1, 2, 1, 1}};
 
     const double copy = bench::MedianSeconds([&] { Shell("jpegtran -copy comments -outfile " + dir + "/copy.jpg " + photo); }, runs);
