@@ -18,6 +18,7 @@ constexpr const char* kFileExists = "File Exists";
 
 void UseMetadata(SaveDocument& doc, const TimgData& meta) {
     doc.HasEXIF = [&meta] { return meta.HasEXIF(); };
+    doc.KeepsMetadata = [&meta] { return meta.KeepsSegments(); };
     doc.WriteEXIFJpeg = [&meta](const std::string& saved, const std::string& out) {
         TJPEGImage image;
         MetaResult m = image.LoadFromFile(saved);
@@ -137,7 +138,7 @@ bool SaveCommands::SaveTo(const std::string& out) {
     }
 
     std::string finished = patched;
-    if (doc_.HasEXIF && doc_.HasEXIF() && doc_.WriteEXIFJpeg) {
+    if (doc_.KeepsMetadata && doc_.KeepsMetadata() && doc_.WriteEXIFJpeg) {
         finished = work.File("with-metadata.jpg");
         r = doc_.WriteEXIFJpeg(patched, finished);
         if (!r) {

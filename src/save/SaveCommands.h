@@ -34,9 +34,11 @@ struct SaveDocument {
 
     // The undo rows' rectangles, oldest first.
     std::function<std::vector<Rect>()> UndoRows;
-    // Whether the loaded file had an EXIF segment, and the writer that puts
-    // the kept segments in front of `saved`, writing `out`.
+    // Whether the loaded file had an EXIF segment; whether it had any
+    // segment that a save puts back, and the writer that puts the kept
+    // segments in front of `saved`, writing `out`.
     std::function<bool()> HasEXIF;
+    std::function<bool()> KeepsMetadata;
     std::function<CodecResult(const std::string& saved, const std::string& out)> WriteEXIFJpeg;
 };
 
