@@ -9,7 +9,9 @@
 // file is renamed into place. A failed save says why, leaves the original
 // where it is, and leaves Saved as it was.
 
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -40,6 +42,11 @@ struct SaveDocument {
     std::function<bool()> HasEXIF;
     std::function<bool()> KeepsMetadata;
     std::function<CodecResult(const std::string& saved, const std::string& out)> WriteEXIFJpeg;
+    // The same in memory, for a save that writes its file once: the final
+    // file's bytes (`saved` as it is when nothing is kept) go to `sink`,
+    // which returns false when it cannot take them.
+    std::function<CodecResult(std::span<const uint8_t> saved, const std::function<bool(std::span<const uint8_t>)>& sink)>
+        WriteWithMetadata;
 };
 
 struct SaveReport {

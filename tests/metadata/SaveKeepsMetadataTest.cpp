@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "MetaTestSupport.h"
+#include "save/SaveCommands.h"
 #include "support/TestSupport.h"
 
 using namespace scarlex;
@@ -109,5 +110,33 @@ INSTANTIATE_TEST_SUITE_P(
                 Segment(APP13, IptcPayload())},
                {0, 1, 2}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The in-memory hook that a save writing its file once calls.
+TEST(SaveKeepsMetadata, InMemoryHookOfTheSaveDocument) {
+    const Bytes saved = JpegBuilder().Seg(APP0, JfifPayload()).Table().Scan();
+    TimgData meta;
+    SaveDocument doc;
+    UseMetadata(doc, meta);
+    Bytes got, expected;
+    auto collect = [&got](std::span<const uint8_t> piece) {
+        got.insert(got.end(), piece.begin(), piece.end());
+        return true;
+    };
+    // Nothing kept: the saved bytes as they are, its JFIF header included.
+    ASSERT_FALSE(Walk(meta, JpegBuilder().Table().Scan()));
+    ASSERT_TRUE(doc.WriteWithMetadata(saved, collect));
+    EXPECT_EQ(got, saved);
+    ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(APP13, IptcPayload()).Seg(COM, "c").Scan()));
+    ASSERT_TRUE(doc.KeepsMetadata());
+    got.clear();
+    ASSERT_TRUE(doc.WriteWithMetadata(saved, collect));
+    ASSERT_TRUE(meta.BuildEXIFJpeg(saved, false, expected));
+    EXPECT_EQ(FirstByteDifference(got, expected), "");
+    // A sink that cannot take the bytes fails the write, kept segments or not.
+    auto refuse = [](std::span<const uint8_t>) { return false; };
+    EXPECT_FALSE(doc.WriteWithMetadata(saved, refuse));
+    Walk(meta, JpegBuilder().Table().Scan());
+    EXPECT_FALSE(doc.WriteWithMetadata(saved, refuse));
+}
 
 }  // namespace

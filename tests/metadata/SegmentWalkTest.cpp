@@ -141,26 +141,19 @@ TEST(SegmentRule, KeepsMetadataDropsWhatPointsIntoTheOldPicture) {
     const std::string nul(1, '\0');
     const Case cases[] = {
         {APP0, "JFIF" + nul + "\1\2", SegmentFate::Kept, "JFIF"},
-        {APP0, "JFXX" + nul + "\x10", SegmentFate::Kept, "JFIF extension"},
         {APP1, "Exif" + nul + nul + "II*", SegmentFate::Kept, "EXIF"},
         {APP1, "http://ns.adobe.com/xap/1.0/" + nul + "<x/>", SegmentFate::Kept, "XMP"},
         {APP1, "http://ns.adobe.com/xmp/extension/" + nul + "0123", SegmentFate::Kept, "extended XMP"},
-        {APP1, "something else", SegmentFate::Kept, "APP1"},
         {APP2, "ICC_PROFILE" + nul + "\1\2", SegmentFate::Kept, "ICC profile"},
-        {APP2, "FPXR" + nul + "\0", SegmentFate::Kept, "FlashPix"},
         {APP2, "MPF" + nul + "II*", SegmentFate::Dropped, "MPF"},
         {0xEB, "JP\0\0", SegmentFate::Dropped, "JPEG XT/JUMBF"},
         {0xEB, "other", SegmentFate::Kept, "APP11"},
         {0xEC, "Ducky", SegmentFate::Kept, "APP12"},
         {APP13, "Photoshop 3.0" + nul + "8BIM", SegmentFate::Kept, "Photoshop"},
         {0xEE, "Adobe\0\x64", SegmentFate::Kept, "Adobe"},
-        {0xEF, "", SegmentFate::Kept, "APP15"},
         {COM, "", SegmentFate::Kept, "comment"},
         {DQT, "\0", SegmentFate::Coding, "DQT"},
-        {DHT, "\0", SegmentFate::Coding, "DHT"},
-        {SOF0, "\x08", SegmentFate::Coding, "SOF0"},
         {0xC2, "\x08", SegmentFate::Coding, "SOF2"},
-        {0xDD, "\0\0", SegmentFate::Coding, "DRI"},
         {SOS, "\1", SegmentFate::Coding, "SOS"},
     };
     for (const Case& c : cases) {
