@@ -313,7 +313,9 @@ bool TXMPdata::ProcessXMP(std::span<const uint8_t> sectionData) {
     {
         Exiv2Log log(traceLevel_, trace);
         error_ = Guarded([&] {
-            if (Exiv2::XmpParser::decode(data, packet) != 0) throw std::runtime_error("the XMP packet is damaged");
+            const int decoded = Exiv2::XmpParser::decode(data, packet);
+            if (decoded == 1) throw std::runtime_error("this Exiv2 reads no XMP");
+            if (decoded != 0) throw std::runtime_error("the XMP packet is damaged");
         });
         std::string failed = Guarded([&] {
             for (const Exiv2::Xmpdatum& datum : data) {
