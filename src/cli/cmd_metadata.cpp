@@ -40,17 +40,21 @@ int RunSegments(const Args& args) {
     TimgData meta(255);
     bool found = meta.ProcessFile(args[0]);
     std::printf("metadata: %s\nstatus: %s\n", found ? "yes" : "no", meta.Status().c_str());
-    std::printf("entry type length\n");
-    for (int n = 1; n <= meta.SectionCount(); ++n)
-        std::printf("%5d 0x%02X %6u\n", n, meta.Section(n).Type, unsigned(meta.Section(n).Size));
-    std::printf("header: %s\nexif: %s\niptc: %s\ncomment: %s\n", EntryText(meta.HeaderEntry()).c_str(),
+    std::printf("entry type length on-save  name\n");
+    for (int n = 1; n <= meta.SectionCount(); ++n) {
+        const TSection& s = meta.Section(n);
+        const SegmentFate fate = meta.Fate(n);
+        const char* onSave = fate == SegmentFate::Kept ? "kept" : fate == SegmentFate::Dropped ? "dropped" : "replaced";
+        std::printf("%5d 0x%02X %6u %-8s %s\n", n, s.Type, unsigned(s.Size), onSave, SegmentName(s.Type, s.Data).c_str());
+    }
+    std::printf("header: %s\nexif: %s\niptc: %s\ncomment: %s\nxmp: %s\n", EntryText(meta.HeaderEntry()).c_str(),
                 EntryText(meta.ExifEntry()).c_str(), EntryText(meta.IptcEntry()).c_str(),
-                EntryText(meta.CommentEntry()).c_str());
+                EntryText(meta.CommentEntry()).c_str(), EntryText(meta.XmpEntry()).c_str());
     return 0;
 }
 
-// What a save does after the patch chain: the original's segments in front
-// of the saved data, or the saved data unchanged when there is no EXIF.
+// What a save does after the patch chain: the original's kept segments in
+// front of the saved data, or the saved data unchanged when nothing is kept.
 int RunReattach(const Args& args) {
     RequireArgs(args, 3, 3, "reattach");
     RequireFile(args[0]);
@@ -59,18 +63,19 @@ int RunReattach(const Args& args) {
     meta.ProcessFile(args[0]);
     TJPEGImage saved;
     if (MetaResult r = saved.LoadFromFile(args[1]); !r) throw CliError(r.error);
-    MetaResult r = meta.HasEXIF() ? meta.WriteEXIFJpeg(saved, args[2], false)
+    MetaResult r = meta.KeepsSegments() ? meta.WriteEXIFJpeg(saved, args[2], false)
                                   : ReplaceFileContents(args[2], saved.Bytes());
     if (!r) throw CliError(r.error);
     return 0;
 }
 
 const bool registered =
-    RegisterCommand({"tags", "FILE", "the EXIF and IPTC tag listing of the image tags window", RunTags}) &&
-    RegisterCommand({"segments", "FILE", "the kept marker segments and the entries of header, EXIF, IPTC, comment",
+    RegisterCommand({"tags", "FILE", "the EXIF, IPTC and XMP tag listing of the image tags window", RunTags}) &&
+    RegisterCommand({"segments", "FILE", "the marker segments before the first scan, what a save does with each, and the entries of header, "
+                     "EXIF, IPTC, comment, XMP",
                      RunSegments}) &&
     RegisterCommand({"reattach", "ORIGINAL SAVED OUT",
-                     "OUT := SAVED with ORIGINAL's EXIF, IPTC and comment segments in front", RunReattach});
+                     "OUT := SAVED with ORIGINAL's kept segments (EXIF, XMP, ICC, IPTC, comments, ...) in front", RunReattach});
 
 }  // namespace
 }  // namespace scarlex::cli

@@ -291,4 +291,42 @@ bool TIPTCdata::ProcessIPTC(std::span<const uint8_t> sectionData) {
     return error_.empty();
 }
 
+// -------------------------------------------------------------------- TXMPdata
+
+TXMPdata::TXMPdata(int listOption, int traceLevel) : listOption_(listOption), traceLevel_(traceLevel) {}
+
+bool TXMPdata::ProcessXMP(std::span<const uint8_t> sectionData) {
+    listing_.clear();
+    error_.clear();
+    propertyCount_ = 0;
+    if (!(listOption_ & kListXmp)) return true;
+    static constexpr char kXmpId[] = "http://ns.adobe.com/xap/1.0/";  // with its NUL
+    if (sectionData.size() < 2 + sizeof kXmpId || std::memcmp(sectionData.data() + 2, kXmpId, sizeof kXmpId) != 0) {
+        error_ = "the APP1 segment holds no XMP packet";
+        AddNotes(listing_, {}, error_);
+        return false;
+    }
+    const std::string packet(sectionData.begin() + 2 + sizeof kXmpId, sectionData.end());
+
+    std::vector<std::string> trace;
+    Exiv2::XmpData data;
+    {
+        Exiv2Log log(traceLevel_, trace);
+        error_ = Guarded([&] {
+            const int decoded = Exiv2::XmpParser::decode(data, packet);
+            if (decoded == 1) throw std::runtime_error("this Exiv2 reads no XMP");
+            if (decoded != 0) throw std::runtime_error("the XMP packet is damaged");
+        });
+        std::string failed = Guarded([&] {
+            for (const Exiv2::Xmpdatum& datum : data) {
+                AddLine(listing_, datum.key(), ValueText(datum, static_cast<const Exiv2::ExifData*>(nullptr)));
+                ++propertyCount_;
+            }
+        });
+        if (error_.empty()) error_ = failed;
+    }
+    AddNotes(listing_, trace, error_);
+    return error_.empty();
+}
+
 }  // namespace scarlex

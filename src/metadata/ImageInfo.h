@@ -1,5 +1,5 @@
 #pragma once
-// The tag parsers behind the image tags window, on Exiv2. They parse a
+// The tag parsers behind the image tags window (EXIF, IPTC, XMP), on Exiv2. They parse a
 // kept segment's bytes from memory and build the listing as they go: one
 // tag per line, "Group.Subgroup.Tag: value", lines separated by CR LF.
 // Exiv2 stays inside the .cpp; nothing here throws.
@@ -26,6 +26,7 @@ enum ListOptionBits : int {
     kListMakerNote = 0x08,  // maker-note tags Exiv2 knows
     kListThumbnail = 0x10,  // IFD1 (Exif.Thumbnail)
     kListIptc = 0x20,       // IPTC records
+    kListXmp = 0x40,        // XMP properties of the standard packet
     kListAll = 0xFF,
 };
 
@@ -82,6 +83,26 @@ private:
     std::string listing_;
     std::string error_;
     std::size_t recordCount_ = 0;
+};
+
+// The XMP properties of one APP1 segment holding the standard packet.
+class TXMPdata {
+public:
+    TXMPdata(int listOption, int traceLevel);
+
+    // Same contract as TImageInfo::ProcessEXIF, for an XMP segment.
+    bool ProcessXMP(std::span<const uint8_t> sectionData);
+
+    const std::string& Listing() const { return listing_; }
+    const std::string& Error() const { return error_; }
+    std::size_t PropertyCount() const { return propertyCount_; }
+
+private:
+    int listOption_;
+    int traceLevel_;
+    std::string listing_;
+    std::string error_;
+    std::size_t propertyCount_ = 0;
 };
 
 // One listing line's value made safe for a one-line text box: control

@@ -21,37 +21,79 @@ namespace scarlex {
 namespace {
 
 constexpr uint8_t kSOI = 0xD8, kEOI = 0xD9, kSOS = 0xDA;
-constexpr uint8_t kAPP0 = 0xE0, kAPP1 = 0xE1, kAPP13 = 0xED, kCOM = 0xFE;
-
-// The segments never reach far into a file: 20 of at most 64 KiB each. More
-// than this is padding or garbage, and the walk treats the end of what was
-// read as the end of the file.
-constexpr std::size_t kHeadLimit = 8u << 20;
+constexpr uint8_t kAPP0 = 0xE0, kAPP1 = 0xE1, kAPP2 = 0xE2, kAPP11 = 0xEB, kAPP13 = 0xED, kAPP14 = 0xEE, kCOM = 0xFE;
 
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return s;
 }
 
-bool ReadHead(const std::string& name, std::size_t limit, std::vector<uint8_t>& out) {
-    std::ifstream in(name, std::ios::binary);
-    if (!in) return false;
-    out.resize(limit);
-    in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(limit));
-    if (in.bad()) return false;
-    out.resize(static_cast<std::size_t>(in.gcount()));
+bool IsAppOrComment(uint8_t type) { return (type >= kAPP0 && type <= 0xEF) || type == kCOM; }
+
+// Whether a segment's payload (after its two length bytes) begins with `id`
+// (its terminating NUL included when `withNul`).
+bool PayloadStarts(std::span<const uint8_t> data, const char* id, bool withNul = true) {
+    const std::size_t n = std::strlen(id) + (withNul ? 1 : 0);
+    return data.size() >= 2 + n && std::memcmp(data.data() + 2, id, n) == 0;
+}
+
+bool IsExifSegment(std::span<const uint8_t> data) { return data.size() > 2 + 5 && PayloadStarts(data, "Exif"); }
+bool IsXmpSegment(std::span<const uint8_t> data) { return PayloadStarts(data, "http://ns.adobe.com/xap/1.0/"); }
+
+enum class Step { Segment, OutOfBytes, Damaged };
+
+// The next segment from `pos`: extraneous bytes are passed over as a
+// decoder passes them, then the 0xFF fill, the type and the length field.
+// On Segment, `at` is where the length field starts and `pos` is past the
+// segment. OutOfBytes when the data ends before the segment does.
+Step NextSegment(std::span<const uint8_t> b, std::size_t& pos, uint8_t& type, std::size_t& at, std::size_t& length) {
+    const std::size_t size = b.size();
+    type = 0;
+    while (type == 0) {  // 0xFF 0x00 is no marker either
+        while (pos < size && b[pos] != 0xFF) ++pos;
+        while (pos < size && b[pos] == 0xFF) ++pos;
+        if (pos >= size) return Step::OutOfBytes;
+        type = b[pos++];
+    }
+    if (size - pos < 2) return Step::OutOfBytes;
+    length = std::size_t(b[pos]) << 8 | b[pos + 1];
+    if (length < 2) return Step::Damaged;
+    if (length > size - pos) return Step::OutOfBytes;
+    at = pos;
+    pos += length;
+    return Step::Segment;
+}
+
+// Whether the walk over `b` ends within it (first scan, damage, the limit),
+// so that reading more of the file would change nothing.
+bool WalkEndsWithin(std::span<const uint8_t> b) {
+    if (b.size() >= 2 && (b[0] != 0xFF || b[1] != kSOI)) return true;
+    std::size_t pos = 2, at = 0, length = 0;
+    uint8_t type = 0;
+    for (int count = 0; count < TimgData::MaxSections; ++count) {
+        Step step = NextSegment(b, pos, type, at, length);
+        if (step != Step::Segment) return step == Step::Damaged;
+        if (type == kSOS || type == kEOI) return true;
+    }
     return true;
 }
 
-bool IsExifSegment(const std::vector<uint8_t>& data) {
-    static constexpr uint8_t kExif[] = {'E', 'x', 'i', 'f', 0};
-    return data.size() >= 2 + sizeof kExif + 1 && std::memcmp(data.data() + 2, kExif, sizeof kExif) == 0;
-}
-
-void PutSegment(std::vector<uint8_t>& stream, uint8_t type, const std::vector<uint8_t>& data) {
-    stream.push_back(0xFF);
-    stream.push_back(type);
-    stream.insert(stream.end(), data.begin(), data.end());
+// Reads the head of the file in growing pieces, until the walk ends within
+// what was read, the file ends or the limit is reached.
+bool ReadHead(const std::string& name, std::vector<uint8_t>& out) {
+    std::ifstream in(name, std::ios::binary);
+    if (!in) return false;
+    out.clear();
+    std::size_t want = 256u << 10;
+    for (;;) {
+        const std::size_t have = out.size();
+        out.resize(want);
+        in.read(reinterpret_cast<char*>(out.data() + have), static_cast<std::streamsize>(want - have));
+        if (in.bad()) return false;
+        out.resize(have + static_cast<std::size_t>(in.gcount()));
+        if (out.size() < want || want >= TimgData::kHeadLimit || WalkEndsWithin(out)) return true;
+        want = std::min(want * 4, TimgData::kHeadLimit);
+    }
 }
 
 std::string Errno(const std::string& what, const std::string& name) {
@@ -102,6 +144,123 @@ bool JpegFrameSize(std::span<const uint8_t> b, int& width, int& height) {
     return false;
 }
 
+// ------------------------------------------------------------ segment rule
+
+SegmentFate FateOf(uint8_t type, std::span<const uint8_t> data) {
+    if (!IsAppOrComment(type)) return SegmentFate::Coding;
+    // The index of the pictures behind the old picture's end: the saved
+    // file does not carry them, and the offsets would point elsewhere.
+    if (type == kAPP2 && PayloadStarts(data, "MPF")) return SegmentFate::Dropped;
+    // Layers over and signatures of the old picture's coded data.
+    if (type == kAPP11 && PayloadStarts(data, "JP", false)) return SegmentFate::Dropped;
+    return SegmentFate::Kept;
+}
+
+std::string SegmentName(uint8_t type, std::span<const uint8_t> data) {
+    struct Known {
+        uint8_t type;
+        const char* id;
+        bool withNul;
+        const char* name;
+    };
+    static constexpr Known kKnown[] = {
+        {kAPP0, "JFIF", true, "JFIF"},
+        {kAPP0, "JFXX", true, "JFIF extension"},
+        {kAPP1, "Exif", true, "EXIF"},
+        {kAPP1, "http://ns.adobe.com/xap/1.0/", true, "XMP"},
+        {kAPP1, "http://ns.adobe.com/xmp/extension/", true, "extended XMP"},
+        {kAPP2, "ICC_PROFILE", true, "ICC profile"},
+        {kAPP2, "MPF", true, "MPF"},
+        {kAPP2, "FPXR", true, "FlashPix"},
+        {kAPP11, "JP", false, "JPEG XT/JUMBF"},
+        {kAPP13, "Photoshop 3.0", true, "Photoshop"},
+        {kAPP14, "Adobe", false, "Adobe"},
+    };
+    for (const Known& k : kKnown)
+        if (k.type == type && PayloadStarts(data, k.id, k.withNul)) return k.name;
+    char text[16];
+    if (type >= kAPP0 && type <= 0xEF) {
+        std::snprintf(text, sizeof text, "APP%d", type - kAPP0);
+        return text;
+    }
+    switch (type) {
+    case kCOM: return "comment";
+    case 0xDB: return "DQT";
+    case 0xC4: return "DHT";
+    case 0xCC: return "DAC";
+    case 0xDD: return "DRI";
+    case kSOS: return "SOS";
+    case kEOI: return "EOI";
+    default: break;
+    }
+    if (type >= 0xC0 && type <= 0xCF) {
+        std::snprintf(text, sizeof text, "SOF%d", type - 0xC0);
+        return text;
+    }
+    std::snprintf(text, sizeof text, "0x%02X", type);
+    return text;
+}
+
+// ------------------------------------------------------------ final file
+
+MetaResult WriteJpegWithSegments(std::span<const TSection> kept, std::span<const uint8_t> saved, const ByteSink& sink) {
+    const std::size_t size = saved.size();
+    if (size < 2 || saved[0] != 0xFF || saved[1] != kSOI)
+        return MetaResult::Failure("the saved data is not JPEG (no start-of-image marker)");
+    for (const TSection& s : kept) {
+        if (!IsAppOrComment(s.Type)) return MetaResult::Failure("a kept segment is not a metadata segment");
+        if (s.Data.size() < 2 || s.Data.size() != s.Size || (std::size_t(s.Data[0]) << 8 | s.Data[1]) != s.Size)
+            return MetaResult::Failure("a kept segment is damaged");
+    }
+
+    // The saved data's own segments before its first scan: tables and frame
+    // stay; its APPn and COM segments give way to the kept ones. All of it
+    // is checked before the first byte goes out.
+    struct Range {
+        std::size_t from, to;
+    };
+    std::vector<Range> coding;
+    std::size_t p = 2, scan = 0;
+    while (!scan) {
+        if (p >= size) return MetaResult::Failure("the saved data holds no picture (no start of scan)");
+        if (saved[p] != 0xFF) return MetaResult::Failure("the saved data holds a damaged marker segment");
+        std::size_t q = p;
+        while (q < size && saved[q] == 0xFF) ++q;
+        if (q >= size) return MetaResult::Failure("the saved data ends inside a marker segment");
+        const uint8_t type = saved[q];
+        if (type == kSOS) {
+            scan = q - 1;
+            break;
+        }
+        if (type == kEOI) return MetaResult::Failure("the saved data holds no picture (no start of scan)");
+        if (type == 0x00 || type == 0x01 || (type >= 0xD0 && type <= kSOI))
+            return MetaResult::Failure("the saved data holds a damaged marker segment");
+        if (size - q - 1 < 2) return MetaResult::Failure("the saved data ends inside a marker segment");
+        const std::size_t length = std::size_t(saved[q + 1]) << 8 | saved[q + 2];
+        if (length < 2 || length > size - q - 1)
+            return MetaResult::Failure("the saved data holds a damaged marker segment");
+        const std::size_t end = q + 1 + length;
+        if (!IsAppOrComment(type)) coding.push_back({q - 1, end});
+        p = end;
+    }
+
+    bool written = true;
+    auto put = [&](std::span<const uint8_t> bytes) {
+        if (written && !bytes.empty()) written = sink(bytes);
+    };
+    static constexpr uint8_t kStart[] = {0xFF, kSOI};
+    put(kStart);
+    for (const TSection& s : kept) {
+        const uint8_t marker[] = {0xFF, s.Type};
+        put(marker);
+        put(s.Data);
+    }
+    for (const Range& r : coding) put(saved.subspan(r.from, r.to - r.from));
+    put(saved.subspan(scan));
+    if (!written) return MetaResult::Failure("the output could not be written");
+    return MetaResult::Success();
+}
+
 // ------------------------------------------------------------------ TimgData
 
 TimgData::TimgData(int listOption) : listOption_(listOption) { reset(); }
@@ -109,14 +268,15 @@ TimgData::TimgData(int listOption) : listOption_(listOption) { reset(); }
 TimgData::~TimgData() = default;
 
 void TimgData::reset() {
-    sectionCount_ = 0;
-    headerEntry_ = exifEntry_ = iptcEntry_ = commentEntry_ = 0;
+    sections_.clear();
+    headerEntry_ = exifEntry_ = iptcEntry_ = commentEntry_ = xmpEntry_ = 0;
     fileName_.clear();
     fileDate_ = 0;
     fileSize_ = 0;
     status_.clear();
     exifInfo_.reset();
     iptcInfo_.reset();
+    xmpInfo_.reset();
     bigEndian_ = false;
 }
 
@@ -135,7 +295,7 @@ bool TimgData::ProcessFile(const std::string& name) {
         std::string ext = Lower(ExtractFileExt(name));
         if (ext == ".jpg" || ext == ".jpeg" || ext == ".jpe") {
             std::vector<uint8_t> head;
-            if (ReadHead(name, kHeadLimit, head) && ReadJpegSections(head)) {
+            if (ReadHead(name, head) && ReadJpegSections(head)) {
                 status_ = kStatusNone;
                 result = true;
             }
@@ -151,123 +311,116 @@ bool TimgData::ProcessFile(const std::string& name) {
 }
 
 bool TimgData::ReadJpegSections(std::span<const uint8_t> bytes) {
-    const std::size_t size = bytes.size();
-    if (size < 2 || bytes[0] != 0xFF || bytes[1] != kSOI) return false;
-    std::size_t pos = 2;
-    sectionCount_ = 0;
-    while (sectionCount_ < MaxSections) {
-        // Padding 0xFF bytes and the marker's own 0xFF are passed over.
-        uint8_t type = 0xFF;
-        while (pos < size && type == 0xFF) type = bytes[pos++];
-        if (type == 0xFF) break;  // the file ended
-
-        // A length that cannot be read, is below its own two bytes or runs
-        // past the end of the file ends the walk; the segment is not kept.
-        if (size - pos < 2) break;
-        const std::size_t length = std::size_t(bytes[pos]) << 8 | bytes[pos + 1];
-        if (length < 2 || length > size - pos) break;
-
-        ++sectionCount_;
-        TSection& section = sections_[static_cast<std::size_t>(sectionCount_ - 1)];
+    sections_.clear();
+    if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != kSOI) return false;
+    std::size_t pos = 2, at = 0, length = 0;
+    uint8_t type = 0;
+    // A length that cannot be read, is below its own two bytes or runs past
+    // the end of the data ends the walk; that segment is not kept.
+    while (SectionCount() < MaxSections && NextSegment(bytes, pos, type, at, length) == Step::Segment) {
+        TSection& section = sections_.emplace_back();
         section.Type = type;
         section.Size = static_cast<uint16_t>(length);
-        section.Data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(pos),
-                            bytes.begin() + static_cast<std::ptrdiff_t>(pos + length));
-        pos += length;
-
-        // Nothing worth keeping near the top: the rest is not looked at.
-        if (sectionCount_ == 5 && !HasMetaData()) break;
+        section.Data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                            bytes.begin() + static_cast<std::ptrdiff_t>(at + length));
+        const int number = SectionCount();
 
         if (type == kEOI || type == kSOS) break;
         switch (type) {
         case kAPP0:
-            headerEntry_ = sectionCount_;
+            headerEntry_ = number;
             break;
-        case kAPP1: {
-            // An XMP packet ahead of the EXIF data must not push the EXIF
-            // data out: an EXIF segment takes over from a non-EXIF one.
-            const bool takesOver = exifEntry_ && sectionCount_ <= 5 && IsExifSegment(section.Data) &&
-                                   !IsExifSegment(Entry(exifEntry_)->Data);
-            if (sectionCount_ > 5 || (exifEntry_ && !takesOver)) {
-                // A later APP1 (XMP, a second EXIF) is not kept: its slot is reused.
-                section.Data.clear();
-                --sectionCount_;
-            } else {
-                exifEntry_ = sectionCount_;
+        case kAPP1:
+            // EXIF and XMP are told apart by their names, wherever they stand.
+            if (!exifEntry_ && IsExifSegment(section.Data)) {
+                exifEntry_ = number;
                 exifInfo_ = std::make_unique<TImageInfo>(listOption_, TraceLevel);
                 exifInfo_->ProcessEXIF(section.Data);
                 bigEndian_ = exifInfo_->BigEndian();
+            } else if (!xmpEntry_ && IsXmpSegment(section.Data)) {
+                xmpEntry_ = number;
+                xmpInfo_ = std::make_unique<TXMPdata>(listOption_, TraceLevel);
+                xmpInfo_->ProcessXMP(section.Data);
             }
             break;
-        }
         case kAPP13:
             if (!iptcEntry_) {
-                iptcEntry_ = sectionCount_;
+                iptcEntry_ = number;
                 iptcInfo_ = std::make_unique<TIPTCdata>(listOption_, TraceLevel);
                 iptcInfo_->ProcessIPTC(section.Data);
             }
             break;
         case kCOM:
-            commentEntry_ = sectionCount_;
+            commentEntry_ = number;
             break;
         default:
-            break;  // tables, frame header, other APPn: kept, nothing else
+            break;  // tables, frame header, other APPn: kept in the table
         }
     }
     return HasMetaData();
 }
 
-void TimgData::SaveExif(std::vector<uint8_t>& stream) const { SaveSections(stream, nullptr); }
+bool TimgData::KeepsSegments() const {
+    for (int n = 1; n <= SectionCount(); ++n)
+        if (Fate(n) == SegmentFate::Kept) return true;
+    return false;
+}
 
-void TimgData::SaveSections(std::vector<uint8_t>& stream, const std::vector<uint8_t>* exifData) const {
+std::vector<TSection> TimgData::KeptSegments(bool adjustSize, std::span<const uint8_t> image) const {
+    std::vector<TSection> kept;
+    for (int n = 1; n <= SectionCount(); ++n)
+        if (Fate(n) == SegmentFate::Kept) kept.push_back(Section(n));
+    if (adjustSize && exifInfo_ && exifEntry_) {
+        // The new size goes into the copy for this write only: the kept
+        // segments stay as they were read.
+        int width = 0, height = 0;
+        std::vector<uint8_t> resized;
+        if (JpegFrameSize(image, width, height) &&
+            exifInfo_->WithImageSize(Entry(exifEntry_)->Data, width, height, resized)) {
+            const std::size_t index = static_cast<std::size_t>(std::count_if(
+                sections_.begin(), sections_.begin() + exifEntry_ - 1,
+                [](const TSection& s) { return FateOf(s.Type, s.Data) == SegmentFate::Kept; }));
+            kept[index].Size = static_cast<uint16_t>(resized.size());
+            kept[index].Data = std::move(resized);
+        }
+    }
+    return kept;
+}
+
+void TimgData::SaveExif(std::vector<uint8_t>& stream) const {
     stream.push_back(0xFF);
     stream.push_back(kSOI);
-    // JFIF and EXIF each want to be the first segment; the header goes out
-    // only when there is no EXIF segment.
-    if (const TSection* exif = Entry(exifEntry_))
-        PutSegment(stream, exif->Type, exifData ? *exifData : exif->Data);
-    else if (const TSection* header = Entry(headerEntry_))
-        PutSegment(stream, header->Type, header->Data);
-    if (const TSection* iptc = Entry(iptcEntry_)) PutSegment(stream, iptc->Type, iptc->Data);
-    if (const TSection* comment = Entry(commentEntry_)) PutSegment(stream, comment->Type, comment->Data);
+    for (const TSection& s : sections_) {
+        if (FateOf(s.Type, s.Data) != SegmentFate::Kept) continue;
+        stream.push_back(0xFF);
+        stream.push_back(s.Type);
+        stream.insert(stream.end(), s.Data.begin(), s.Data.end());
+    }
+}
+
+MetaResult TimgData::WriteJpeg(std::span<const uint8_t> image, bool adjustSize, const ByteSink& sink) const {
+    try {
+        const std::vector<TSection> kept = KeptSegments(adjustSize, image);
+        return WriteJpegWithSegments(kept, image, sink);
+    } catch (const std::bad_alloc&) {
+        return MetaResult::Failure("not enough memory to rebuild the JPEG file");
+    }
 }
 
 MetaResult TimgData::BuildEXIFJpeg(std::span<const uint8_t> image, bool adjustSize, std::vector<uint8_t>& out) const {
-    const std::size_t size = image.size();
-    if (size < 2 || image[0] != 0xFF || image[1] != kSOI)
-        return MetaResult::Failure("the saved data is not JPEG (no start-of-image marker)");
-
-    // Skip a leading APP0, then APP1, APP13 and COM of the saved data: the
-    // kept segments take their place.
-    std::size_t p = 2;
-    for (uint8_t type : {kAPP0, kAPP1, kAPP13, kCOM}) {
-        if (size - p < 2 || image[p] != 0xFF || image[p + 1] != type) continue;
-        if (size - p < 4) return MetaResult::Failure("the saved data ends inside a marker segment");
-        const std::size_t length = std::size_t(image[p + 2]) << 8 | image[p + 3];
-        if (length < 2 || length > size - p - 2)
-            return MetaResult::Failure("the saved data holds a damaged marker segment");
-        p += length + 2;
-    }
-
+    out.clear();
+    MetaResult r;
     try {
-        out.clear();
-        out.reserve(size + 70000);
-        std::vector<uint8_t> resized;
-        if (adjustSize && exifInfo_ && exifEntry_) {
-            int width = 0, height = 0;
-            // The new size goes into a copy for this write only: the kept
-            // segments stay as they were read.
-            if (!JpegFrameSize(image, width, height) ||
-                !exifInfo_->WithImageSize(Entry(exifEntry_)->Data, width, height, resized))
-                resized.clear();
-        }
-        SaveSections(out, resized.empty() ? nullptr : &resized);
-        out.insert(out.end(), image.begin() + static_cast<std::ptrdiff_t>(p), image.end());
+        out.reserve(image.size() + 70000);
+        r = WriteJpeg(image, adjustSize, [&out](std::span<const uint8_t> bytes) {
+            out.insert(out.end(), bytes.begin(), bytes.end());
+            return true;
+        });
     } catch (const std::bad_alloc&) {
-        out.clear();
-        return MetaResult::Failure("not enough memory to rebuild the JPEG file");
+        r = MetaResult::Failure("not enough memory to rebuild the JPEG file");
     }
-    return MetaResult::Success();
+    if (!r) out.clear();
+    return r;
 }
 
 MetaResult TimgData::WriteEXIFJpeg(const TJPEGImage& image, const std::string& name, bool adjustSize) const {
@@ -289,6 +442,7 @@ std::string TimgData::TagListing() const {
     std::string text;
     if (exifInfo_) text += exifInfo_->Listing();
     if (iptcInfo_) text += iptcInfo_->Listing();
+    if (xmpInfo_) text += xmpInfo_->Listing();
     return text;
 }
 

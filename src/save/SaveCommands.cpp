@@ -16,16 +16,27 @@ constexpr const char* kSaveFilter = "JPEG (*.jpg;*.jpeg)|*.jpg";
 constexpr const char* kFileExists = "File Exists";
 }  // namespace
 
+namespace {
+CodecResult FromMeta(const MetaResult& m) {
+    if (!m.ok) return CodecResult::Failure(m.error);
+    CodecResult ok;
+    ok.ok = true;
+    return ok;
+}
+}  // namespace
+
 void UseMetadata(SaveDocument& doc, const TimgData& meta) {
     doc.HasEXIF = [&meta] { return meta.HasEXIF(); };
+    doc.KeepsMetadata = [&meta] { return meta.KeepsSegments(); };
     doc.WriteEXIFJpeg = [&meta](const std::string& saved, const std::string& out) {
         TJPEGImage image;
         MetaResult m = image.LoadFromFile(saved);
         if (m.ok) m = meta.WriteEXIFJpeg(image, out, false);
-        if (!m.ok) return CodecResult::Failure(m.error);
-        CodecResult ok;
-        ok.ok = true;
-        return ok;
+        return FromMeta(m);
+    };
+    doc.WriteWithMetadata = [&meta](std::span<const uint8_t> saved, const ByteSink& sink) {
+        if (meta.KeepsSegments()) return FromMeta(meta.WriteJpeg(saved, false, sink));
+        return FromMeta(sink(saved) ? MetaResult::Success() : MetaResult::Failure("the output could not be written"));
     };
 }
 
@@ -137,7 +148,7 @@ bool SaveCommands::SaveTo(const std::string& out) {
     }
 
     std::string finished = patched;
-    if (doc_.HasEXIF && doc_.HasEXIF() && doc_.WriteEXIFJpeg) {
+    if (doc_.KeepsMetadata && doc_.KeepsMetadata() && doc_.WriteEXIFJpeg) {
         finished = work.File("with-metadata.jpg");
         r = doc_.WriteEXIFJpeg(patched, finished);
         if (!r) {

@@ -9,7 +9,9 @@
 // file is renamed into place. A failed save says why, leaves the original
 // where it is, and leaves Saved as it was.
 
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -34,10 +36,17 @@ struct SaveDocument {
 
     // The undo rows' rectangles, oldest first.
     std::function<std::vector<Rect>()> UndoRows;
-    // Whether the loaded file had an EXIF segment, and the writer that puts
-    // the kept segments in front of `saved`, writing `out`.
+    // Whether the loaded file had an EXIF segment; whether it had any
+    // segment that a save puts back, and the writer that puts the kept
+    // segments in front of `saved`, writing `out`.
     std::function<bool()> HasEXIF;
+    std::function<bool()> KeepsMetadata;
     std::function<CodecResult(const std::string& saved, const std::string& out)> WriteEXIFJpeg;
+    // The same in memory, for a save that writes its file once: the final
+    // file's bytes (`saved` as it is when nothing is kept) go to `sink`,
+    // which returns false when it cannot take them.
+    std::function<CodecResult(std::span<const uint8_t> saved, const std::function<bool(std::span<const uint8_t>)>& sink)>
+        WriteWithMetadata;
 };
 
 struct SaveReport {

@@ -165,12 +165,46 @@ TEST_P(BrokenExif, IsKeptAndReported) {
 
 INSTANTIATE_TEST_SUITE_P(
     Payloads, BrokenExif,
-    ::testing::Values(Broken{"noExifHeader", Bytes{'h', 't', 't', 'p', ':', '/', '/'}},
-                      Broken{"headerOnly", Bytes{'E', 'x', 'i', 'f', 0, 0}},
+    ::testing::Values(Broken{"headerOnly", Bytes{'E', 'x', 'i', 'f', 0, 0}},
                       Broken{"badTiffMagic", Bytes{'E', 'x', 'i', 'f', 0, 0, 'X', 'X', 42, 0, 8, 0, 0, 0}},
                       Broken{"ifdOutside", BrokenIfdOffset()},
                       Broken{"truncatedTiff", TruncatedTiff()}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Listing, App1WithoutExifHeaderIsKeptButNotTakenForExif) {
+    const Bytes payload{'h', 't', 't', 'p', ':', '/', '/'};
+    TimgData meta;
+    ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(APP1, payload).Seg(COM, "still here").Table().Scan()));
+    EXPECT_FALSE(meta.HasEXIF());
+    EXPECT_EQ(meta.ExifInfo(), nullptr);
+    EXPECT_EQ(meta.Fate(1), SegmentFate::Kept);
+    Bytes out;
+    ASSERT_TRUE(meta.BuildEXIFJpeg(Bytes(JpegBuilder().Table().Scan()), false, out));
+    EXPECT_EQ(Bytes(out.begin() + 2, out.begin() + 2 + 4 + static_cast<std::ptrdiff_t>(payload.size())), Segment(APP1, payload));
+}
+
+TEST(Listing, XmpPropertiesFollowIptc) {
+    const std::string packet =
+        std::string("http://ns.adobe.com/xap/1.0/\0", 29) +
+        "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+        "<rdf:Description rdf:about='' xmlns:xmp='http://ns.adobe.com/xap/1.0/' xmlns:dc='http://purl.org/dc/elements/1.1/'"
+        " xmp:Rating='4'><dc:subject><rdf:Bag><rdf:li>eyes</rdf:li><rdf:li>red</rdf:li></rdf:Bag></dc:subject>"
+        "</rdf:Description></rdf:RDF></x:xmpmeta>";
+    std::string listing = ListingOf(JpegBuilder().Seg(APP1, packet).Seg(APP13, IptcPayload()).Seg(APP1, ExifPayload()).Scan());
+    EXPECT_EQ(ValueOf(listing, "Xmp.xmp.Rating"), "4");
+    EXPECT_EQ(ValueOf(listing, "Xmp.dc.subject"), "eyes, red");
+    EXPECT_LT(listing.find("Iptc.Application2.Caption"), listing.find("Xmp.xmp.Rating"));
+    EXPECT_EQ(listing.find("Error"), std::string::npos) << listing;
+    // A damaged packet says so and loses nothing else.
+    std::string broken = packet.substr(0, packet.size() - 40);
+    ::testing::internal::CaptureStderr();
+    listing = ListingOf(JpegBuilder().Seg(APP1, ExifPayload()).Seg(APP1, broken).Scan(), 255, 1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_NE(listing.find("Error: "), std::string::npos) << listing;
+    EXPECT_EQ(ValueOf(listing, "Exif.Image.Make"), "Scarlex");
+    // Not asked for, not listed.
+    EXPECT_EQ(ListingOf(JpegBuilder().Seg(APP1, packet).Scan(), kListAll & ~kListXmp), "");
+}
 
 TEST(Listing, TraceAddsParserWarnings) {
     Bytes file = JpegBuilder().Seg(APP1, BadValueOffset()).Scan();

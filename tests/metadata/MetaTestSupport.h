@@ -114,6 +114,10 @@ inline Bytes Segment(uint8_t type, const Bytes& payload) {
     return out;
 }
 
+inline Bytes Tail(const Bytes& bytes, std::size_t from) {
+    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end());
+}
+
 // Walks `bytes` with a fresh reader, as ProcessFile does after reading.
 inline bool Walk(TimgData& meta, const Bytes& bytes) {
     meta.reset();

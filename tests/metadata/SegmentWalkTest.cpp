@@ -31,19 +31,20 @@ TEST(SegmentWalk, HeaderAndExifBothKept) {
     EXPECT_EQ(meta.ExifEntry(), 2);
 }
 
-// Four segments without metadata: the fifth is stored but never looked at,
-// whatever its type.
+// Four segments without metadata used to end the walk at the fifth, and
+// an EXIF segment there was lost.
 class FifthSegment : public ::testing::TestWithParam<uint8_t> {};
 
-TEST_P(FifthSegment, IsNotExamined) {
+TEST_P(FifthSegment, IsFound) {
     const uint8_t type = GetParam();
     Bytes payload = type == APP1 ? ExifPayload() : type == APP13 ? IptcPayload() : Bytes{'h', 'i'};
     TimgData meta;
-    EXPECT_FALSE(Walk(meta, JpegBuilder().Table().Table().Table(SOF0).Table(DHT).Seg(type, payload).Seg(COM, "x").Scan()));
-    EXPECT_EQ(meta.SectionCount(), 5) << TableText(meta);
-    EXPECT_FALSE(meta.HasMetaData());
-    EXPECT_EQ(meta.ExifInfo(), nullptr);
-    EXPECT_EQ(meta.IptcInfo(), nullptr);
+    EXPECT_TRUE(Walk(meta, JpegBuilder().Table().Table().Table(SOF0).Table(DHT).Seg(type, payload).Table(DHT).Scan()));
+    EXPECT_EQ(meta.SectionCount(), 7) << TableText(meta);
+    EXPECT_EQ(type == APP1 ? meta.ExifEntry() : type == APP13 ? meta.IptcEntry() : meta.CommentEntry(), 5);
+    EXPECT_EQ(meta.ExifInfo() != nullptr, type == APP1);
+    EXPECT_EQ(meta.IptcInfo() != nullptr, type == APP13);
+    EXPECT_EQ(meta.Fate(5), SegmentFate::Kept);
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, FifthSegment, ::testing::Values(APP1, APP13, COM));
@@ -55,23 +56,26 @@ TEST(SegmentWalk, ExifAsFourthEntryIsFoundAndTheWalkGoesOn) {
     EXPECT_EQ(meta.CommentEntry(), 7);
 }
 
-TEST(SegmentWalk, FirstApp1AfterTheFifthEntryIsDropped) {
-    // A comment keeps the walk going past entry five; the APP1 at six is
-    // not taken as EXIF and its slot goes to the next segment.
-    TimgData meta;
-    ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(COM, "c").Table().Table().Table().Table().Seg(APP1, ExifPayload()).Table(SOF0).Scan()));
-    EXPECT_FALSE(meta.HasEXIF());
-    EXPECT_EQ(meta.Section(6).Type, SOF0) << TableText(meta);
-}
-
-TEST(SegmentWalk, SecondApp1IsDroppedAndItsSlotReused) {
+TEST(SegmentWalk, ExifFarDownTheHeadIsFound) {
     TimgData meta;
     Bytes exif = ExifPayload();
-    ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(APP1, exif).Seg(APP1, std::string("http://ns.adobe.com/xap/1.0/\0<x/>", 34)).Table().Scan()));
+    ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(COM, "c").Table().Table().Table().Table().Table(SOF0).Table(DHT)
+                               .Seg(APP1, exif).Table(SOF0).Scan()));
+    EXPECT_EQ(meta.ExifEntry(), 8) << TableText(meta);
+    EXPECT_EQ(meta.Section(8).Data, Kept(exif));
+    EXPECT_EQ(meta.Section(9).Type, SOF0);
+}
+
+TEST(SegmentWalk, XmpAfterExifKeepsItsOwnEntry) {
+    TimgData meta;
+    Bytes exif = ExifPayload();
+    const std::string xmp("http://ns.adobe.com/xap/1.0/\0<x/>", 34);
+    ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(APP1, exif).Seg(APP1, xmp).Table().Scan()));
     EXPECT_EQ(meta.ExifEntry(), 1);
-    EXPECT_EQ(meta.Section(1).Data, Kept(exif));
-    EXPECT_EQ(meta.Section(2).Type, DQT) << TableText(meta);
-    EXPECT_EQ(meta.SectionCount(), 3);
+    EXPECT_EQ(meta.XmpEntry(), 2);
+    EXPECT_EQ(meta.Section(2).Data, Kept(Bytes(xmp.begin(), xmp.end())));
+    EXPECT_EQ(meta.Fate(2), SegmentFate::Kept);
+    EXPECT_EQ(meta.SectionCount(), 4);
 }
 
 TEST(SegmentWalk, ExifAfterAnXmpPacketIsNotLost) {
@@ -81,11 +85,14 @@ TEST(SegmentWalk, ExifAfterAnXmpPacketIsNotLost) {
     ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(APP1, xmp).Seg(APP1, exif).Seg(APP1, ExifPayload("second")).Table().Scan()));
     EXPECT_EQ(meta.ExifEntry(), 2) << TableText(meta);
     EXPECT_EQ(meta.Section(2).Data, Kept(exif));
-    EXPECT_EQ(meta.Section(3).Type, DQT) << TableText(meta);
+    // The second EXIF segment is kept, not parsed.
+    EXPECT_EQ(meta.Section(3).Type, APP1) << TableText(meta);
+    EXPECT_EQ(meta.Fate(3), SegmentFate::Kept);
     EXPECT_EQ(meta.TagListing().find("Error"), std::string::npos) << meta.TagListing();
-    // Without EXIF data anywhere, the first APP1 is the one carried.
-    ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(APP1, xmp).Table().Scan()));
-    EXPECT_EQ(meta.ExifEntry(), 1);
+    // An APP1 that is not EXIF is no EXIF entry, but it is still carried.
+    EXPECT_FALSE(Walk(meta, JpegBuilder().Seg(APP1, xmp).Table().Scan()));
+    EXPECT_EQ(meta.ExifEntry(), 0);
+    EXPECT_TRUE(meta.KeepsSegments());
 }
 
 TEST(SegmentWalk, LastCommentAndLastHeaderFirstIptc) {
@@ -100,15 +107,63 @@ TEST(SegmentWalk, LastCommentAndLastHeaderFirstIptc) {
     EXPECT_FALSE(meta.HasEXIF());
 }
 
-TEST(SegmentWalk, OnlyTwentySegmentsAreExamined) {
+TEST(SegmentWalk, OnlyMaxSectionsSegmentsAreExamined) {
     JpegBuilder b;
     b.Seg(APP1, ExifPayload());
-    for (int i = 0; i < 30; ++i) b.Seg(COM, "comment " + std::to_string(i + 2));
+    for (int i = 0; i < TimgData::MaxSections + 10; ++i) b.Seg(COM, "comment " + std::to_string(i + 2));
     TimgData meta;
     ASSERT_TRUE(Walk(meta, b.Scan()));
     EXPECT_EQ(meta.SectionCount(), TimgData::MaxSections);
-    EXPECT_EQ(meta.CommentEntry(), 20);
-    EXPECT_EQ(meta.Section(20).Data, Kept(Bytes{'c', 'o', 'm', 'm', 'e', 'n', 't', ' ', '2', '0'}));
+    EXPECT_EQ(meta.CommentEntry(), TimgData::MaxSections);
+    const std::string last = "comment " + std::to_string(TimgData::MaxSections);
+    EXPECT_EQ(meta.Section(TimgData::MaxSections).Data, Kept(Bytes(last.begin(), last.end())));
+}
+
+TEST(SegmentWalk, ExtraneousBytesBetweenSegmentsArePassedOver) {
+    // As a decoder does: junk before a marker is skipped, not read as one.
+    Bytes exif = ExifPayload();
+    Bytes bytes = Concat({{0xFF, 0xD8}, Segment(APP1, exif), {0x00, 0x12, 0xE5, 0xFF, 0x00}, Segment(COM, {'c'}),
+                          Segment(SOS, {1, 1, 0, 0, 63, 0})});
+    TimgData meta;
+    ASSERT_TRUE(Walk(meta, bytes));
+    EXPECT_EQ(meta.CommentEntry(), 2) << TableText(meta);
+    EXPECT_EQ(meta.Section(2).Data, Kept(Bytes{'c'}));
+}
+
+// What a save does with each kind of segment.
+TEST(SegmentRule, KeepsMetadataDropsWhatPointsIntoTheOldPicture) {
+    struct Case {
+        uint8_t type;
+        std::string payload;
+        SegmentFate fate;
+        const char* name;
+    };
+    const std::string nul(1, '\0');
+    const Case cases[] = {
+        {APP0, "JFIF" + nul + "\1\2", SegmentFate::Kept, "JFIF"},
+        {APP1, "Exif" + nul + nul + "II*", SegmentFate::Kept, "EXIF"},
+        {APP1, "http://ns.adobe.com/xap/1.0/" + nul + "<x/>", SegmentFate::Kept, "XMP"},
+        {APP1, "http://ns.adobe.com/xmp/extension/" + nul + "0123", SegmentFate::Kept, "extended XMP"},
+        {APP2, "ICC_PROFILE" + nul + "\1\2", SegmentFate::Kept, "ICC profile"},
+        {APP2, "MPF" + nul + "II*", SegmentFate::Dropped, "MPF"},
+        {0xEB, "JP\0\0", SegmentFate::Dropped, "JPEG XT/JUMBF"},
+        {0xEB, "other", SegmentFate::Kept, "APP11"},
+        {0xEC, "Ducky", SegmentFate::Kept, "APP12"},
+        {APP13, "Photoshop 3.0" + nul + "8BIM", SegmentFate::Kept, "Photoshop"},
+        {0xEE, "Adobe\0\x64", SegmentFate::Kept, "Adobe"},
+        {COM, "", SegmentFate::Kept, "comment"},
+        {DQT, "\0", SegmentFate::Coding, "DQT"},
+        {0xC2, "\x08", SegmentFate::Coding, "SOF2"},
+        {SOS, "\1", SegmentFate::Coding, "SOS"},
+    };
+    for (const Case& c : cases) {
+        const Bytes data = Kept(Bytes(c.payload.begin(), c.payload.end()));
+        EXPECT_EQ(FateOf(c.type, data), c.fate) << c.name;
+        EXPECT_EQ(SegmentName(c.type, data), c.name);
+    }
+    // A name cut short by the segment's end is not that name.
+    EXPECT_EQ(SegmentName(APP2, Kept(Bytes{'M', 'P', 'F'})), "APP2");
+    EXPECT_EQ(FateOf(APP2, Kept(Bytes{'M', 'P', 'F'})), SegmentFate::Kept);
 }
 
 TEST(SegmentWalk, PaddingBytesBeforeMarkersArePassedOver) {

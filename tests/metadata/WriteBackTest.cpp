@@ -18,42 +18,120 @@ namespace {
 // The saved data as the patch chain leaves it: a JFIF header, tables, scan.
 Bytes SavedData() { return JpegBuilder().Seg(APP0, JfifPayload()).Table().Table(SOF0).Table(DHT).Scan(); }
 
-Bytes Tail(const Bytes& bytes, std::size_t from) { return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end()); }
-
 std::size_t FilesIn(const TempDir& dir) {
     std::size_t n = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++n;
     return n;
 }
 
-TEST(WriteBack, ExifIptcCommentThenSavedDataWithoutItsHeader) {
+TEST(WriteBack, EveryCommentAndHeaderComesBackInOrder) {
+    // Two comments once came out as the last one twice, and the JFIF
+    // header was lost next to EXIF.
     Bytes exif = ExifPayload(), iptc = IptcPayload();
     TimgData meta;
     ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(APP0, "JFIF").Seg(APP1, exif).Seg(APP13, iptc).Seg(COM, "first")
                                .Seg(COM, "last").Table().Scan()));
-    Bytes saved = SavedData(), out;
+    // The chain copies the original's comments into the saved data.
+    Bytes saved = JpegBuilder().Seg(APP0, JfifPayload()).Seg(COM, "first").Seg(COM, "last").Table().Table(SOF0).Scan(), out;
     ASSERT_TRUE(meta.BuildEXIFJpeg(saved, false, out));
-    Bytes expected = Concat({{0xFF, 0xD8}, Segment(APP1, exif), Segment(APP13, iptc), Segment(COM, {'l', 'a', 's', 't'}),
-                             Tail(saved, 2 + 4 + 14)});
+    Bytes expected = Concat({{0xFF, 0xD8}, Segment(APP0, {'J', 'F', 'I', 'F'}), Segment(APP1, exif), Segment(APP13, iptc),
+                             Segment(COM, {'f', 'i', 'r', 's', 't'}), Segment(COM, {'l', 'a', 's', 't'}),
+                             Tail(saved, 2 + 18 + 9 + 8)});
     EXPECT_EQ(FirstByteDifference(out, expected), "");
 }
 
-TEST(WriteBack, HeaderIsWrittenOnlyWithoutExif) {
-    Bytes saved = SavedData(), out;
+TEST(WriteBack, IptcAndHeadersWithoutExif) {
+    // Without EXIF the IPTC segment used to be left behind.
+    Bytes iptc = IptcPayload(), adobe = {'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, 2};
     TimgData meta;
-    ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(APP0, "JFIF-original").Seg(COM, "c").Scan()));
+    ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(APP0, "JFIF-original").Seg(APP13, iptc).Seg(0xEE, adobe).Scan()));
+    // The encoder writes its own Adobe header; it must not appear twice.
+    Bytes saved = JpegBuilder().Seg(0xEE, Bytes{'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, 0}).Table().Scan(), out;
     ASSERT_TRUE(meta.BuildEXIFJpeg(saved, false, out));
     Bytes expected = Concat({{0xFF, 0xD8}, Segment(APP0, Bytes{'J', 'F', 'I', 'F', '-', 'o', 'r', 'i', 'g', 'i', 'n', 'a', 'l'}),
-                             Segment(COM, {'c'}), Tail(saved, 2 + 4 + 14)});
+                             Segment(APP13, iptc), Segment(0xEE, adobe), Tail(saved, 2 + 16)});
     EXPECT_EQ(FirstByteDifference(out, expected), "");
 }
 
-// The leading APP0, APP1, APP13 and COM of the saved data are dropped, each
-// only when it is next at that point, in this order.
+TEST(WriteBack, XmpIccAndOtherAppSegmentsKeptMpfDropped) {
+    const std::string nul(1, '\0');
+    const std::string xmp = "http://ns.adobe.com/xap/1.0/" + nul + "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>";
+    const std::string ext = "http://ns.adobe.com/xmp/extension/" + nul + "0123456789ABCDEF0123456789ABCDEF";
+    const std::string icc = "ICC_PROFILE" + nul;
+    JpegBuilder head;
+    head.Seg(APP0, JfifPayload()).Seg(APP1, ExifPayload()).Seg(APP2, icc + "\1\2" + std::string(300, 'a'))
+        .Seg(APP1, xmp).Seg(APP1, ext + "part one").Seg(APP1, ext + "part two").Seg(APP2, icc + "\2\2" + "rest")
+        .Seg(APP2, "MPF" + nul + "MM" + nul + "*").Seg(0xEC, "Ducky").Seg(APP13, IptcPayload()).Seg(COM, "A")
+        .Table().Table(SOF0).Seg(COM, "B").Seg(0xEB, "JP\1\2").Table(DHT).Scan();
+    const Bytes original = head;
+    TimgData meta;
+    ASSERT_TRUE(Walk(meta, original));
+    EXPECT_EQ(meta.XmpEntry(), 4);
+
+    Bytes expected{0xFF, 0xD8};
+    for (int n = 1; n <= meta.SectionCount(); ++n) {
+        const TSection& s = meta.Section(n);
+        if (s.Type == DQT || s.Type == SOF0 || s.Type == DHT || s.Type == SOS) continue;
+        if (s.Type == 0xEB || (s.Type == APP2 && s.Data[2] == 'M')) {
+            EXPECT_EQ(meta.Fate(n), SegmentFate::Dropped) << n;
+            continue;
+        }
+        EXPECT_EQ(meta.Fate(n), SegmentFate::Kept) << n;
+        expected.push_back(0xFF);
+        expected.push_back(s.Type);
+        expected.insert(expected.end(), s.Data.begin(), s.Data.end());
+    }
+    EXPECT_EQ(meta.KeptSegments().size(), 11u);
+    Bytes saved = SavedData(), out;
+    ASSERT_TRUE(meta.BuildEXIFJpeg(saved, false, out));
+    EXPECT_EQ(FirstByteDifference(out, Concat({expected, Tail(saved, 2 + 4 + 14)})), "");
+
+    // A save without edits hands over the original itself: every kept
+    // segment still comes out once (APP13 used to come out twice).
+    ASSERT_TRUE(meta.BuildEXIFJpeg(original, false, out));
+    Bytes originalCoding = JpegBuilder().Table().Table(SOF0).Table(DHT).Scan();
+    EXPECT_EQ(FirstByteDifference(out, Concat({expected, Tail(originalCoding, 2)})), "");
+}
+
+TEST(WriteBack, SinkGetsTheFileAndItsFailureIsReported) {
+    TimgData meta;
+    ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(APP1, ExifPayload()).Seg(COM, "c").Scan()));
+    Bytes built, streamed;
+    ASSERT_TRUE(meta.BuildEXIFJpeg(SavedData(), false, built));
+    int calls = 0;
+    ASSERT_TRUE(meta.WriteJpeg(SavedData(), false, [&](std::span<const uint8_t> piece) {
+        ++calls;
+        streamed.insert(streamed.end(), piece.begin(), piece.end());
+        return true;
+    }));
+    EXPECT_EQ(FirstByteDifference(streamed, built), "");
+
+    // The sink is not called again once it has failed.
+    int after = 0;
+    MetaResult r = meta.WriteJpeg(SavedData(), false, [&](std::span<const uint8_t>) { return ++after > 2; });
+    EXPECT_FALSE(r);
+    EXPECT_EQ(after, 1);
+    // Refused saved data sends nothing at all.
+    calls = 0;
+    EXPECT_FALSE(meta.WriteJpeg(Bytes{0xFF, 0xD8, 0xFF, APP0, 0x00}, false, [&](std::span<const uint8_t>) {
+        ++calls;
+        return true;
+    }));
+    EXPECT_EQ(calls, 0);
+
+    // Segments handed in from elsewhere are checked too.
+    TSection table{DQT, 3, {0, 3, 1}}, bad{COM, 5, {0, 3, 'x'}};
+    auto ignore = [](std::span<const uint8_t>) { return true; };
+    EXPECT_FALSE(WriteJpegWithSegments(std::vector<TSection>{table}, SavedData(), ignore));
+    EXPECT_FALSE(WriteJpegWithSegments(std::vector<TSection>{bad}, SavedData(), ignore));
+    EXPECT_TRUE(WriteJpegWithSegments({}, SavedData(), ignore));
+}
+
+// The saved data's own APPn and COM segments give way to the kept ones
+// wherever they stand before the scan; its tables stay in their order.
 struct Leading {
     const char* name;
-    std::vector<uint8_t> types;  // leading segments of the saved data
-    std::size_t dropped;         // how many of them are dropped
+    std::vector<uint8_t> types;  // metadata segments of the saved data
 };
 
 void PrintTo(const Leading& value, std::ostream* os) { *os << value.name; }
@@ -61,29 +139,28 @@ void PrintTo(const Leading& value, std::ostream* os) { *os << value.name; }
 
 class LeadingSegments : public ::testing::TestWithParam<Leading> {};
 
-TEST_P(LeadingSegments, AreDroppedInTheFixedOrder) {
-    JpegBuilder b;
-    std::size_t droppedBytes = 2;
+TEST_P(LeadingSegments, AllGiveWayToTheKeptOnes) {
+    JpegBuilder b, coding;
     for (std::size_t i = 0; i < GetParam().types.size(); ++i) {
         b.Seg(GetParam().types[i], "seg" + std::to_string(i));
-        if (i < GetParam().dropped) droppedBytes += 4 + 4;
+        // A table after each, so that the metadata stands between tables.
+        b.Table(DQT, i + 1);
+        coding.Table(DQT, i + 1);
     }
-    Bytes saved = b.Table().Scan();
+    Bytes saved = b.Table(SOF0).Scan();
     TimgData meta;
     Bytes exif = ExifPayload();
     ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(APP1, exif).Scan()));
     Bytes out;
     ASSERT_TRUE(meta.BuildEXIFJpeg(saved, false, out));
-    EXPECT_EQ(FirstByteDifference(out, Concat({{0xFF, 0xD8}, Segment(APP1, exif), Tail(saved, droppedBytes)})), "");
+    EXPECT_EQ(FirstByteDifference(out, Concat({{0xFF, 0xD8}, Segment(APP1, exif), Tail(coding.Table(SOF0).Scan(), 2)})), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Orders, LeadingSegments,
-    ::testing::Values(Leading{"app0_com", {APP0, COM}, 2}, Leading{"all_four", {APP0, APP1, APP13, COM}, 4},
-                      Leading{"app1_app13", {APP1, APP13}, 2}, Leading{"com_then_app0", {COM, APP0}, 1},
-                      Leading{"app1_app0", {APP1, APP0}, 1}, Leading{"two_app0", {APP0, APP0}, 1},
-                      Leading{"two_com", {COM, COM}, 1}, Leading{"app2_first", {APP2, APP1}, 0},
-                      Leading{"none", {}, 0}),
+    ::testing::Values(Leading{"app0_com", {APP0, COM}}, Leading{"all_four", {APP0, APP1, APP13, COM}},
+                      Leading{"com_then_app0", {COM, APP0}}, Leading{"two_app0", {APP0, APP0}},
+                      Leading{"two_com", {COM, COM}}, Leading{"app2_app14", {APP2, 0xEE}}, Leading{"none", {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WriteBack, RepeatedSavesWriteTheSameBytes) {
@@ -104,7 +181,10 @@ TEST(WriteBack, DamagedSavedDataIsRefusedAndTheFileLeftAlone) {
     for (const Bytes& bad : {Bytes{}, Bytes{0xFF}, Bytes{0x89, 'P', 'N', 'G', 0, 0},
                              Bytes{0xFF, 0xD8, 0xFF, APP0, 0x00, 0x40, 'J'},  // runs past the end
                              Bytes{0xFF, 0xD8, 0xFF, APP1, 0x00, 0x01},       // below its own length bytes
-                             Bytes{0xFF, 0xD8, 0xFF, APP0}}) {
+                             Bytes{0xFF, 0xD8, 0xFF, APP0},
+                             Bytes{0xFF, 0xD8}, Bytes{0xFF, 0xD8, 0xFF, EOI},  // no picture
+                             Bytes(JpegBuilder().Seg(APP0, JfifPayload()).Table()),
+                             Bytes{0xFF, 0xD8, 0x00, 0xFF, SOS, 0x00, 0x02}}) {
         SCOPED_TRACE(bad.size());
         WriteFileBytes(name, before);
         MetaResult r = meta.WriteEXIFJpeg(bad, name, false);
