@@ -40,6 +40,11 @@ int EncodeAreaCore(JpegErrorManager* err, const Bitmap* bitmap, const PatchArea*
             cinfo.comp_info[c].h_samp_factor = coding->h[c];
             cinfo.comp_info[c].v_samp_factor = coding->v[c];
         }
+        int scans = 0;
+        if (const jpeg_scan_info* separate = SeparateScansFor(3, coding->h, coding->v, &scans)) {
+            cinfo.scan_info = separate;
+            cinfo.num_scans = scans;
+        }
     }
     if (coding->ownTables) {
         // One slot per component, so each is coded with exactly its table.

@@ -37,7 +37,7 @@ struct VectorDest {
     std::vector<uint8_t>* out;
     std::size_t reserve;
     bool outOfMemory;
-    JOCTET stage[65536];
+    JOCTET stage[16384];
 };
 
 }  // namespace
@@ -481,6 +481,18 @@ int PasteCore(State* s, TablePolicy policy, const uint8_t* data, std::size_t siz
     return 0;
 }
 
+void SeparateScansIfNeeded(j_compress_ptr d) {
+    int h[MAX_COMPONENTS], v[MAX_COMPONENTS], count = 0;
+    for (int ci = 0; ci < d->num_components && ci < MAX_COMPONENTS; ++ci) {
+        h[ci] = d->comp_info[ci].h_samp_factor;
+        v[ci] = d->comp_info[ci].v_samp_factor;
+    }
+    if (const jpeg_scan_info* scans = SeparateScansFor(d->num_components, h, v, &count)) {
+        d->scan_info = scans;
+        d->num_scans = count;
+    }
+}
+
 void ConfigureLikeOriginal(State* s, bool useScript, PatchWriteReport* rep) {
     j_decompress_ptr src = &s->src;
     j_compress_ptr d = &s->dst;
@@ -505,7 +517,8 @@ void ConfigureLikeOriginal(State* s, bool useScript, PatchWriteReport* rep) {
             rep->scans = d->num_scans;
             rep->scriptFallback = true;
         } else {
-            rep->scriptFallback = true;  // one interleaved scan
+            rep->scriptFallback = true;
+            SeparateScansIfNeeded(d);  // else one interleaved scan
         }
     }
     rep->progressive = src->progressive_mode != 0;
@@ -566,7 +579,10 @@ int WriteCore(State* s, OutputCoding coding, bool useScript, PatchWriteReport* r
                     rep->tablesChanged = true;
                 std::memcpy(d->quant_tbl_ptrs[slot]->quantval, s->target[slot], sizeof s->target[slot]);
             }
-    if (coding == OutputCoding::LikeOriginal) ConfigureLikeOriginal(s, useScript, rep);
+    if (coding == OutputCoding::LikeOriginal)
+        ConfigureLikeOriginal(s, useScript, rep);
+    else
+        SeparateScansIfNeeded(d);
 
     jpeg_write_coefficients(d, s->arrays);
     for (jpeg_saved_marker_ptr m = s->src.marker_list; m; m = m->next)
@@ -656,6 +672,21 @@ void FillFacts(const jpeg_decompress_struct& c, PatchSourceFacts* facts) {
 }
 
 }  // namespace
+
+const jpeg_scan_info* SeparateScansFor(int components, const int h[], const int v[], int* count) {
+    static const jpeg_scan_info kSeparate[MAX_COMPS_IN_SCAN] = {
+        {1, {0, 0, 0, 0}, 0, 63, 0, 0},
+        {1, {1, 0, 0, 0}, 0, 63, 0, 0},
+        {1, {2, 0, 0, 0}, 0, 63, 0, 0},
+        {1, {3, 0, 0, 0}, 0, 63, 0, 0},
+    };
+    if (components < 2 || components > MAX_COMPS_IN_SCAN) return nullptr;
+    int blocks = 0;
+    for (int ci = 0; ci < components; ++ci) blocks += h[ci] * v[ci];
+    if (blocks <= C_MAX_BLOCKS_IN_MCU) return nullptr;
+    *count = components;
+    return kSeparate;
+}
 
 CoefficientPatcher::CoefficientPatcher(TablePolicy policy) : policy_(policy), s_(std::make_unique<State>()) {}
 

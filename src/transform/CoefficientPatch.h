@@ -62,6 +62,12 @@ struct PatchWriteReport {
     bool tablesChanged = false;   // harmonised tables differ from the original's
 };
 
+// Sequential scans, one per component, for factors whose interleaved MCU
+// would hold more blocks than an encoder may write (10); null when one
+// interleaved scan will do. The decoder reads such files; they are written
+// back the same way.
+const jpeg_scan_info* SeparateScansFor(int components, const int h[], const int v[], int* count);
+
 class CoefficientPatcher {
 public:
     explicit CoefficientPatcher(TablePolicy policy);

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "codec/JpegError.h"
+#include "transform/CoefficientPatch.h"
 
 namespace scarlex::test {
 
@@ -38,6 +39,11 @@ int EncodeCore(JpegErrorManager* err, const Bitmap* bitmap, const Layout* layout
         if (!c.quant_tbl_ptrs[t]) c.quant_tbl_ptrs[t] = jpeg_alloc_quant_table(reinterpret_cast<j_common_ptr>(&c));
         for (int k = 0; k < 64; ++k) c.quant_tbl_ptrs[t]->quantval[k] = layout->tables[t][std::size_t(k)];
         c.comp_info[t].quant_tbl_no = int(t);
+    }
+    int scans = 0;
+    if (const jpeg_scan_info* separate = SeparateScansFor(c.num_components, layout->h, layout->v, &scans)) {
+        c.scan_info = separate;  // too many blocks for one interleaved scan
+        c.num_scans = scans;
     }
     c.restart_interval = unsigned(layout->restart);
     c.optimize_coding = layout->optimize ? TRUE : FALSE;

@@ -73,13 +73,11 @@ protected:
             } else if (EncodeBitmapToJpeg(dir / "full.jpg", edited, sampling).ok) {
                 reference = ReadFileBytes(dir / "full.jpg");
             } else {
-                // Greyscale whose factors no colour re-encode can carry: the
-                // luma of a plain quality-75 encode is the same.
-                reference = EncodeLayout(edited, [] {
-                    Layout g = GreyLayout("q75");
-                    g.quality = 75;
-                    return g;
-                }());
+                // Factors the re-encode cannot write in one scan: a plain
+                // quality-75 encode (luma only for greyscale) gives the same.
+                Layout q75 = GetParam().components == 1 ? GreyLayout("q75") : GetParam();
+                q75.quality = 75;
+                reference = EncodeLayout(edited, q75);
             }
             ASSERT_FALSE(reference.empty());
             ASSERT_EQ(CompareBlocks(CoefficientsOf(out), originalBlocks, CoefficientsOf(reference), rows,
@@ -98,7 +96,7 @@ protected:
 };
 
 TEST_P(EverySampling, EditsAtEveryPhaseReachTheOutput) {
-    if (original.empty()) GTEST_SKIP() << "the library refuses this sampling";
+    ASSERT_FALSE(original.empty());
     std::vector<std::pair<int, int>> phases = {{0, 0}, {1, dh - 1}, {dw / 2, 1}, {dw - 1, dh / 2}};
     if (kLong) {
         phases.clear();
@@ -113,7 +111,7 @@ TEST_P(EverySampling, EditsAtEveryPhaseReachTheOutput) {
 }
 
 TEST_P(EverySampling, EditsAtEveryEdgeReachTheOutput) {
-    if (original.empty()) GTEST_SKIP() << "the library refuses this sampling";
+    ASSERT_FALSE(original.empty());
     const int W = width, H = height;
     Check({{0, 2 * dh, 1, 2 * dh + 1},            // left edge
            {W - 1, dh + 1, W, dh + 4},            // right edge, in the partial iMCU
