@@ -107,22 +107,23 @@ CodecResult Run(const Original& original, const Bitmap& bitmap, const Sampling& 
     for (const Rect& row : rows)
         if (std::optional<PatchArea> a = AreaForRow(row, f.width, f.height, grid)) report->areas.push_back(*a);
 
+    std::vector<uint8_t> result;
     if (report->areas.empty()) {
         // Nothing to replace: the original stays as it is, byte for byte.
         report->unchanged = true;
         if (!original.path) {
-            out.assign(original.bytes.begin(), original.bytes.end());
+            result.assign(original.bytes.begin(), original.bytes.end());
         } else {
             FILE* file = std::fopen(original.path->c_str(), "rb");
             if (!file) return failure("can't open");
-            out.clear();
             unsigned char chunk[65536];
             std::size_t n;
-            while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) out.insert(out.end(), chunk, chunk + n);
+            while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) result.insert(result.end(), chunk, chunk + n);
             const bool bad = std::ferror(file) != 0;
             std::fclose(file);
             if (bad) return failure("read error");
         }
+        out.swap(result);
         CodecResult ok;
         ok.ok = true;
         return ok;
@@ -140,7 +141,12 @@ CodecResult Run(const Original& original, const Bitmap& bitmap, const Sampling& 
     }
     if (mode == PatchMode::KeepQuality) {
         coding.ownTables = true;
-        for (int c = 0; c < f.components; ++c) coding.tables[static_cast<std::size_t>(c)] = patcher.ComponentTable(c);
+        for (int c = 0; c < f.components; ++c) {
+            coding.tables[static_cast<std::size_t>(c)] = patcher.ComponentTable(c);
+            // The encoder divides by every entry.
+            for (uint16_t q : coding.tables[static_cast<std::size_t>(c)])
+                if (q == 0) return failure("a quantisation table of this photograph has a zero entry: its quality cannot be kept");
+        }
     }
 
     std::vector<uint8_t> patch;
@@ -162,8 +168,9 @@ CodecResult Run(const Original& original, const Bitmap& bitmap, const Sampling& 
     report->replacedImcus = static_cast<long>(std::unique(replaced.begin(), replaced.end()) - replaced.begin());
 
     PatchWriteReport written;
-    r = patcher.Write(mode == PatchMode::Default ? OutputCoding::Plain : OutputCoding::LikeOriginal, out, &written);
+    r = patcher.Write(mode == PatchMode::Default ? OutputCoding::Plain : OutputCoding::LikeOriginal, result, &written);
     if (!r) return failure(r.error);
+    out.swap(result);
     report->tablesChanged = written.tablesChanged;
     report->progressive = written.progressive;
     report->arithmetic = written.arithmetic;

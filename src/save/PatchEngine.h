@@ -98,7 +98,8 @@ struct PatchEngineReport {
 // first). The bitmap must have the original's size and, for a colour
 // original, its sampling factors. With no row inside the picture the
 // output is the original's bytes as they are. Warnings about damaged data
-// in the original come back in the result, as the codec's do.
+// in the original come back in the result, as the codec's do; on failure
+// `out` is left as it was.
 CodecResult BuildPatchedJpeg(std::span<const uint8_t> original, const Bitmap& bitmap, const Sampling& sampling,
                              const std::vector<Rect>& rows, PatchMode mode, std::vector<uint8_t>& out,
                              PatchEngineReport* report = nullptr);

