@@ -3,6 +3,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QMimeData>
 #include <QPainter>
 #include <QUrl>
@@ -63,4 +64,24 @@ QString TPanelStatusBar::PanelText(int index) const { return panels_.at(static_c
 
 void TPanelStatusBar::SetPanelText(int index, const QString& text) {
     panels_.at(static_cast<size_t>(index))->setText(text);
+}
+
+void TPanelStatusBar::ShowFitted(const QString& text) {
+    setFont(QFont());
+    QFont fitted = font();
+    const qreal full = fitted.pointSizeF();
+    const int room = width() - 12;
+    if (full > 0) {
+        for (qreal size = full; size >= full * 0.75; size -= 0.5) {
+            fitted.setPointSizeF(size);
+            if (QFontMetrics(fitted).horizontalAdvance(text) <= room) break;
+        }
+        setFont(fitted);
+    }
+    showMessage(text);
+}
+
+void TPanelStatusBar::ClearFitted() {
+    clearMessage();
+    setFont(QFont());
 }
