@@ -67,21 +67,20 @@ void TPanelStatusBar::SetPanelText(int index, const QString& text) {
 }
 
 void TPanelStatusBar::ShowFitted(const QString& text) {
-    setFont(QFont());
-    QFont fitted = font();
+    // The font the bar has when none is set on it.
+    QFont fitted = parentWidget() ? parentWidget()->font() : QFont();
     const qreal full = fitted.pointSizeF();
     const int room = width() - 12;
-    if (full > 0) {
-        for (qreal size = full; size >= full * 0.75; size -= 0.5) {
-            fitted.setPointSizeF(size);
-            if (QFontMetrics(fitted).horizontalAdvance(text) <= room) break;
-        }
-        setFont(fitted);
+    for (qreal size = full; full > 0 && size >= full * 0.75; size -= 0.5) {
+        fitted.setPointSizeF(size);
+        if (QFontMetrics(fitted).horizontalAdvance(text) <= room) break;
     }
+    // A font change lays out the panels again: only when it is needed.
+    if (fitted != font()) setFont(fitted);
     showMessage(text);
 }
 
 void TPanelStatusBar::ClearFitted() {
     clearMessage();
-    setFont(QFont());
+    if (parentWidget() && font() != parentWidget()->font()) setFont(QFont());
 }
