@@ -73,13 +73,15 @@ await_caption() {
   echo "caption is '$now', not '$1'"
   return 1
 }
-# A key to the main window, then a key to the box it brings up.
-answer() {  # KEY BOX-TITLE ANSWER-KEY
+# A key to the main window, then a key to the box it brings up (kept as a
+# screenshot when a name is given).
+answer() {  # KEY BOX-TITLE ANSWER-KEY [SHOT]
   xdotool windowfocus --sync "$wid" 2>/dev/null
   xdotool key --clearmodifiers "$1"
   local box
   box=$(await_window "$2") || fail "$1 showed no '$2' window"
   sleep 0.3
+  [ -n "${4:-}" ] && { xwd -id "$box" -silent > "$work/$4.xwd" || true; }
   xdotool windowfocus --sync "$box" 2>/dev/null
   xdotool key --clearmodifiers "$3"
   await_gone "$2" || fail "'$2' did not go on $3"
@@ -148,15 +150,7 @@ await_caption "${expected}*" || fail "no unsaved-changes mark after the edit"
 echo "edited: $(xdotool getwindowname "$wid")"
 
 # The close prompt: Esc (Cancel) keeps the window and the edit.
-xdotool windowfocus --sync "$wid" 2>/dev/null
-xdotool key --clearmodifiers ctrl+q
-box=$(await_window "Confirm") || fail "Ctrl+Q with an edit asked nothing"
-sleep 0.5
-xwd -id "$box" -silent > "$work/prompt.xwd" || true
-xdotool windowfocus --sync "$box" 2>/dev/null
-xdotool key --clearmodifiers Escape
-await_gone "Confirm" || fail "the prompt did not go on Esc"
-sleep 0.3
+answer ctrl+q "Confirm" Escape prompt
 kill -0 "$pid" 2>/dev/null || fail "Cancel at the close prompt ended the program"
 await_caption "${expected}*" || fail "Cancel at the close prompt lost the edit"
 echo "close prompt, Cancel: still on the edit"
