@@ -101,7 +101,7 @@ BENCHMARK(BM_DecodeJpeg)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 void BM_LoadToFirstPaint(benchmark::State& state) {
     Window w;
     for (auto _ : state) {
-        if (!w.form.LoadImageFile(JpegPath())) state.SkipWithError("load failed");
+        if (w.form.LoadImageFile(JpegPath()) != scarlex::LoadOutcome::Loaded) state.SkipWithError("load failed");
         w.form.repaint();
     }
 }
@@ -111,7 +111,7 @@ BENCHMARK(BM_LoadToFirstPaint)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 // at its new place, and the repaint.
 void BM_MagnifierMouseMove(benchmark::State& state) {
     Window w;
-    if (!w.form.LoadImageFile(JpegPath())) state.SkipWithError("load failed");
+    if (w.form.LoadImageFile(JpegPath()) != scarlex::LoadOutcome::Loaded) state.SkipWithError("load failed");
     w.Aim();
     int step = 0;
     for (auto _ : state) {
@@ -130,7 +130,7 @@ BENCHMARK(BM_MagnifierMouseMove)->Unit(benchmark::kMicrosecond);
 // magnifier redrawn, the repaint. The undo between clicks is not timed.
 void BM_ClickToRedraw(benchmark::State& state) {
     Window w;
-    if (!w.form.LoadImageFile(JpegPath())) state.SkipWithError("load failed");
+    if (w.form.LoadImageFile(JpegPath()) != scarlex::LoadOutcome::Loaded) state.SkipWithError("load failed");
     w.Aim();
     for (auto _ : state) {
         const ViewState& view = w.form.ImageOnForm->State();

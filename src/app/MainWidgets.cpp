@@ -3,6 +3,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QMimeData>
 #include <QPainter>
 #include <QUrl>
@@ -63,4 +64,23 @@ QString TPanelStatusBar::PanelText(int index) const { return panels_.at(static_c
 
 void TPanelStatusBar::SetPanelText(int index, const QString& text) {
     panels_.at(static_cast<size_t>(index))->setText(text);
+}
+
+void TPanelStatusBar::ShowFitted(const QString& text) {
+    // The font the bar has when none is set on it.
+    QFont fitted = parentWidget() ? parentWidget()->font() : QFont();
+    const qreal full = fitted.pointSizeF();
+    const int room = width() - 12;
+    for (qreal size = full; full > 0 && size >= full * 0.75; size -= 0.5) {
+        fitted.setPointSizeF(size);
+        if (QFontMetrics(fitted).horizontalAdvance(text) <= room) break;
+    }
+    // A font change lays out the panels again: only when it is needed.
+    if (fitted != font()) setFont(fitted);
+    showMessage(text);
+}
+
+void TPanelStatusBar::ClearFitted() {
+    clearMessage();
+    if (parentWidget() && font() != parentWidget()->font()) setFont(QFont());
 }

@@ -37,6 +37,11 @@ public:
     QString PanelText(int index) const;
     void SetPanelText(int index, const QString& text);
     QLabel* Panel(int index) const { return panels_.at(static_cast<size_t>(index)); }
+    // A message over the panels, in a smaller font when the window is too
+    // narrow for it (down to three quarters of the size), so it is read
+    // whole; the panels get the usual font back when it is cleared.
+    void ShowFitted(const QString& text);
+    void ClearFitted();
 
 private:
     std::vector<QLabel*> panels_;

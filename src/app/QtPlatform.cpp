@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -95,7 +96,13 @@ void PrepareFileDialog(QFileDialog& dialog, const FileDialogRequest& request) {
     dialog.setNameFilters(QtNameFilters(request.filter));
     if (!request.defaultExtension.empty()) dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
     if (!request.initialFolder.empty()) dialog.setDirectory(ToQString(request.initialFolder));
-    if (!request.fileName.empty()) dialog.selectFile(ToQString(request.fileName));
+    if (!request.fileName.empty()) {
+        // A proposed name with a folder would move the dialog there: where a
+        // starting folder is asked for, only the name is proposed in it.
+        const QFileInfo proposed(ToQString(request.fileName));
+        dialog.selectFile(!request.initialFolder.empty() && proposed.isAbsolute() ? proposed.fileName()
+                                                                               : ToQString(request.fileName));
+    }
 }
 }  // namespace
 

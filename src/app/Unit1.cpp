@@ -7,11 +7,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSpinBox>
+#include <QStatusTipEvent>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
@@ -24,6 +27,8 @@
 #include "app/HelpWindow.h"
 #include "app/MainWidgets.h"
 #include "app/QtPlatform.h"
+#include "app/RemovalReport.h"
+#include "codec/DecodeDamage.h"
 #include "codec/JpegCodec.h"
 #include "common/Paths.h"
 #include "editing/FloatText.h"
@@ -150,6 +155,13 @@ TMainForm::TMainForm(scarlex::Platform& platform, std::vector<std::string> comma
     ConnectCommands();
     ConnectView();
     SetWhatsThisTexts();
+    SetNextHint();
+    ReportTimer = new QTimer(this);
+    ReportTimer->setSingleShot(true);
+    connect(ReportTimer, &QTimer::timeout, this, [this] {
+        ReportText.clear();
+        StatusBar->ClearFitted();
+    });
     // Hints are filtered here so that the preference can silence them.
     qApp->installEventFilter(this);
     FormCreate();
@@ -180,6 +192,7 @@ void TMainForm::CreateMenu() {
     File1 = MainMenu1->addMenu(Q("File"));
     File1->setObjectName(QStringLiteral("File1"));
     Open1 = MenuItem(File1, "Open1", "&Open...", "Ctrl+O", "Open a file for processing");
+    Next1 = MenuItem(File1, "Next1", "&Next", "Ctrl+N", "Open the next image (discarding any changes to this file)");
     N1 = MenuSeparator(File1, "N1");
     Save1 = MenuItem(File1, "Save1", "&Save...", "Ctrl+S", "Save processed file (Brings up dialog box)");
     AutoSave1 = MenuItem(File1, "AutoSave1", "&Auto Save", "Ctrl+Alt+S",
@@ -187,6 +200,8 @@ void TMainForm::CreateMenu() {
     AutoSaveAndClose1 = MenuItem(File1, "AutoSaveAndClose1", "AutoSave and Close", "Ctrl+R",
                                  "Saves modified file in the same directory as the original, but with a modified name "
                                  "(as per prefs) then closes");
+    AutoSaveAndNext1 = MenuItem(File1, "AutoSaveAndNext1", "AutoSave and Nex&t", "Ctrl+Shift+N",
+                                "Auto Save (with appended -nre) and open next image");
     N2 = MenuSeparator(File1, "N2");
     Exit1 = MenuItem(File1, "Exit1", "E&xit", "Ctrl+Q", "Exit the program");
 
@@ -199,11 +214,12 @@ void TMainForm::CreateMenu() {
 
     Help1 = MainMenu1->addMenu(Q("Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
-    Help2 = MenuItem(Help1, "Help2", "Help", nullptr, "Opens the help file");
+    Help2 = MenuItem(Help1, "Help2", "Help", "P", "Opens the help file");
     N3 = MenuSeparator(Help1, "N3");
     AboutScarlex1 = MenuItem(Help1, "AboutScarlex1", "About Scarlex", nullptr, "About Scarlex");
 
-    for (QAction* a : {Save1, AutoSave1, AutoSaveAndClose1, Undo1, ShowImageTags1}) a->setEnabled(false);
+    for (QAction* a : {Save1, AutoSave1, AutoSaveAndClose1, Undo1, ShowImageTags1, Next1, AutoSaveAndNext1})
+        a->setEnabled(false);
 
     // Shift+F1 starts What's This mode from anywhere in the window.
     QAction* whatsThis = QWhatsThis::createAction(this);
@@ -332,6 +348,8 @@ void TMainForm::ConnectCommands() {
     connect(Save1, &QAction::triggered, this, [this] { Save1Click(); });
     connect(AutoSave1, &QAction::triggered, this, [this] { AutoSave1Click(); });
     connect(AutoSaveAndClose1, &QAction::triggered, this, [this] { AutoSaveAndClose1Click(); });
+    connect(Next1, &QAction::triggered, this, [this] { TBNextClick(); });
+    connect(AutoSaveAndNext1, &QAction::triggered, this, [this] { TBAutoSaveNextClick(); });
     connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
     connect(Undo1, &QAction::triggered, this, [this] { Undo1Click(); });
     connect(ShowImageTags1, &QAction::triggered, this, [this] { ShowImageTags1Click(); });
@@ -360,8 +378,15 @@ void TMainForm::ConnectView() {
     connect(ImageOnForm, &scarlex::ImageOnForm::removalAborted, this, [this] {
         if (Removing) AbortRemoval = true;
     });
-    connect(ImageOnForm, &scarlex::ImageOnForm::statusTextChanged, this,
-            [this](int panel, const QString& text) { StatusBar->SetPanelText(panel, text); });
+    connect(ImageOnForm, &scarlex::ImageOnForm::statusTextChanged, this, [this](int panel, const QString& text) {
+        StatusBar->SetPanelText(panel, text);
+        // A report hides the panels: it gives way once the user changes the
+        // radius, the limit or the magnification and wants to see them.
+        if (panel != scarlex::kPanelPosition && !ReportText.isEmpty()) {
+            ReportText.clear();
+            StatusBar->ClearFitted();
+        }
+    });
     connect(ImageOnForm, &scarlex::ImageOnForm::pixelReadoutChanged, this,
             [this](const QString& r, const QString& g, const QString& b, const QString& rg, const QString& rb) {
                 LR->setText(r);
@@ -370,6 +395,8 @@ void TMainForm::ConnectView() {
                 LRG->setText(rg);
                 LRB->setText(rb);
             });
+    // Ctrl+N and Ctrl+Shift+N reach here when their menu items are off
+    // (Auto Save and Next needs a possible auto-save, the keys only a queue).
     connect(ImageOnForm, &scarlex::ImageOnForm::nextImageRequested, this, [this](bool shift) {
         if (PendingFiles.Empty()) return;
         if (shift) {
@@ -409,8 +436,10 @@ void TMainForm::SetWhatsThisTexts() {
         {Prefs1, "File naming, originals, magnifier colours and start-up options."},
         {Help2, "Opens this program's help."},
         {AboutScarlex1, "Version and credits."},
-        {TBNext, "Opens the next waiting photograph. Changes to this one are discarded without a question."},
+        {TBNext, "Opens the next waiting photograph. You are asked first if there are unsaved changes."},
         {TBAutoSaveNext, "Auto Save, then opens the next waiting photograph."},
+        {Next1, "Opens the next waiting photograph. You are asked first if there are unsaved changes."},
+        {AutoSaveAndNext1, "Auto Save, then opens the next waiting photograph."},
         {Panel2,
          "The photograph. Right-click for the magnifying glass, aim the crosshair at a red pupil and click. "
          "You can drop JPEG files here from a file manager."},
@@ -454,7 +483,9 @@ void TMainForm::FormShow() {
     CreateSecondaryWindows();
     LoadSettings();
     for (const std::string& arg : CommandLine) PendingFiles.Offer(arg);
+    LoadingCommandLine = true;
     scarlex::OpenNextPending(PendingFiles, *this, AutoSaveTest::Apply);
+    LoadingCommandLine = false;
     ImageOnForm->SetStartValues();
     StatusBar->SetPanelText(3, Q("Magnification : ") + QString::number(OpeningMagnification));
     if (StartupHints) ShowStartupHints();
@@ -475,19 +506,25 @@ void TMainForm::FormClose(bool& canClose) {
     }
     Closing = true;
     ImageOnForm->SetClosing(true);
-    canClose = true;
-    if (Saved || UndoRowCount() == 0) return;
+    // Yes closes only once the save has completed: a cancelled dialog or a
+    // failed save keeps the window on the edits.
+    canClose = ConfirmDiscard(DiscardBy::Closing);
+    if (!canClose) {
+        Closing = false;
+        ImageOnForm->SetClosing(false);
+    }
+}
+
+bool TMainForm::HasUnsavedEdits() const { return ImageLoaded && !Saved && UndoRowCount() > 0; }
+
+bool TMainForm::ConfirmDiscard(DiscardBy by) {
+    if (!HasUnsavedEdits()) return true;
+    if (by == DiscardBy::Loading && !AskBeforeDiscard) return true;
     Desktop.Beep();
     switch (Desktop.MessageBox(MsgType::Confirmation, MsgButtons::YesNoCancel, kUnsavedPrompt)) {
-        case MsgAnswer::Yes:
-            Save1Click();  // closes whatever the save did
-            break;
-        case MsgAnswer::No: break;
-        default:
-            canClose = false;
-            Closing = false;
-            ImageOnForm->SetClosing(false);
-            break;
+        case MsgAnswer::Yes: return Save1Click();
+        case MsgAnswer::No: return true;
+        default: return false;
     }
 }
 
@@ -527,12 +564,15 @@ void TMainForm::keyPressEvent(QKeyEvent* event) {
 
 bool TMainForm::event(QEvent* event) {
     if (event->type() == QEvent::StatusTip) {
-        // Hints go to the bar in the bottom panel.
+        // Hints go to the bar in the bottom panel; a report still showing
+        // comes back once the hint has gone.
         QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-        if (tip.isEmpty()) {
-            StatusBar->clearMessage();
+        if (!tip.isEmpty()) {
+            StatusBar->ShowFitted(tip);
+        } else if (!ReportText.isEmpty()) {
+            StatusBar->ShowFitted(ReportText);
         } else {
-            StatusBar->showMessage(tip);
+            StatusBar->ClearFitted();
         }
         return true;
     }
@@ -548,24 +588,45 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 
 // --- Commands --------------------------------------------------------------
 
+namespace {
+// The queue and the Next buttons before an Open or a drop, put back when
+// the user keeps the photograph on screen: the new names do not linger.
+struct QueueSnapshot {
+    scarlex::FileQueue queue;
+    bool next, autoSaveNext;
+};
+}  // namespace
+
 void TMainForm::Open1Click() {
     if (Removing) return;
     std::optional<std::vector<std::string>> chosen =
-        Desktop.OpenFilesDialog(scarlex::MakeOpenDialogRequest(RememberOpenFolder, LastOpenFolder));
+        Desktop.OpenFilesDialog(scarlex::MakeOpenDialogRequest(RememberOpenFolder, LastOpenFolder, CurrentFile));
     if (!chosen) return;
+    const QueueSnapshot before{PendingFiles, TBNext->isEnabled(), TBAutoSaveNext->isEnabled()};
     PendingFiles.OfferAll(*chosen);
-    std::string tried = scarlex::OpenNextPending(PendingFiles, *this, AutoSaveTest::Apply);
+    const scarlex::QueueStep step = scarlex::OpenNextPending(PendingFiles, *this, AutoSaveTest::Apply);
+    if (step.outcome == scarlex::LoadOutcome::Declined) {
+        PendingFiles = before.queue;
+        SetNextEnabled(before.next);
+        SetAutoSaveNextEnabled(before.autoSaveNext);
+    }
     if (RememberOpenFolder) {
-        std::string folder = scarlex::FolderToRemember(tried, *chosen);
+        const std::string loaded = step.outcome == scarlex::LoadOutcome::Loaded ? step.name : std::string();
+        std::string folder = scarlex::FolderToRemember(loaded, *chosen);
         if (!folder.empty()) LastOpenFolder = folder;
     }
 }
 
 void TMainForm::DropFilesDropped(const std::vector<std::string>& names, int count, QPoint) {
     if (Removing) return;
+    const QueueSnapshot before{PendingFiles, TBNext->isEnabled(), TBAutoSaveNext->isEnabled()};
     for (int i = 0; i < count && i < static_cast<int>(names.size()); ++i)
         PendingFiles.Offer(scarlex::CleanDroppedName(names[static_cast<size_t>(i)]));
-    scarlex::OpenNextPending(PendingFiles, *this, AutoSaveTest::Skip);
+    if (scarlex::OpenNextPending(PendingFiles, *this, AutoSaveTest::Skip).outcome == scarlex::LoadOutcome::Declined) {
+        PendingFiles = before.queue;
+        SetNextEnabled(before.next);
+        SetAutoSaveNextEnabled(before.autoSaveNext);
+    }
 }
 
 void TMainForm::TBNextClick() {
@@ -575,23 +636,58 @@ void TMainForm::TBNextClick() {
 
 void TMainForm::TBAutoSaveNextClick() {
     if (Removing) return;
-    AutoSave1Click();
+    // A save that was cancelled, refused or failed keeps the photograph.
+    if (ImageLoaded && !AutoSave1Click()) return;
     TBNextClick();
 }
 
-void TMainForm::Save1Click() {
-    if (Removing || !ImageLoaded) return;
-    if (SaveCurrent(SaveMode::WithDialog)) Saved = true;
+bool TMainForm::Save1Click() {
+    if (Removing || !ImageLoaded) return false;
+    if (!SaveCurrent(SaveMode::WithDialog)) return false;
+    SaveCompleted();
+    return true;
 }
 
-void TMainForm::AutoSave1Click() {
-    if (Removing || !ImageLoaded) return;
-    if (SaveCurrent(SaveMode::Automatic)) Saved = true;
+bool TMainForm::AutoSave1Click() {
+    if (Removing || !ImageLoaded) return false;
+    if (!SaveCurrent(SaveMode::Automatic)) return false;
+    SaveCompleted();
+    return true;
+}
+
+namespace {
+
+QString SizeText(long long bytes) {
+    const QLocale locale;
+    if (bytes < 1000) return QStringLiteral("%1 bytes").arg(bytes);
+    if (bytes < 1000 * 1000) return locale.toString(static_cast<double>(bytes) / 1000, 'f', 0) + QStringLiteral(" kB");
+    return locale.toString(static_cast<double>(bytes) / (1000 * 1000), 'f', 1) + QStringLiteral(" MB");
+}
+
+// "Saved NAME (N edits, SIZE)"; the folder is named too when the output
+// went somewhere else than beside the photograph.
+QString SavedText(const scarlex::SaveReport& report, const std::string& photograph) {
+    const std::string& out = report.output.empty() ? photograph : report.output;
+    const bool beside = scarlex::ExtractFilePath(out) == scarlex::ExtractFilePath(photograph);
+    QString text = QStringLiteral("Saved ") + scarlex::ToQString(beside ? scarlex::ExtractFileName(out) : out) +
+                   QStringLiteral(" (") + QString::number(report.undoRows) +
+                   (report.undoRows == 1 ? QStringLiteral(" edit") : QStringLiteral(" edits"));
+    if (report.outputSize >= 0) text += QStringLiteral(", ") + SizeText(report.outputSize);
+    return text + QStringLiteral(")");
+}
+
+}  // namespace
+
+void TMainForm::SaveCompleted() {
+    Saved = true;
+    UpdateModifiedMark();
+    ShowReport(SavedText(LastSaveReport, CurrentFile));
 }
 
 void TMainForm::AutoSaveAndClose1Click() {
     if (Removing) return;
-    AutoSave1Click();
+    // The window stays on the edits when the auto-save did not complete.
+    if (ImageLoaded && !AutoSave1Click()) return;
     close();
 }
 
@@ -605,6 +701,7 @@ void TMainForm::Undo1Click() {
         Undo1->setEnabled(false);
         TBUndo->setEnabled(false);
     }
+    UpdateModifiedMark();
     RenderView();
 }
 
@@ -639,23 +736,52 @@ void TMainForm::EditRecorded() {
     Saved = false;
     Undo1->setEnabled(true);
     TBUndo->setEnabled(true);
+    UpdateModifiedMark();
+}
+
+void TMainForm::UpdateModifiedMark() { setWindowModified(HasUnsavedEdits()); }
+
+void TMainForm::ShowReport(const QString& text) {
+    ReportText = text;
+    StatusBar->ShowFitted(text);
+    ReportTimer->start(kReportMilliseconds);
 }
 
 // --- Loading -----------------------------------------------------------------
 
-bool TMainForm::LoadImageFile(const std::string& name) {
+void TMainForm::TellAboutLoad(MsgType type, const std::string& text) {
+    if (!LoadingCommandLine) {
+        Desktop.MessageBox(type, MsgButtons::Ok, text);
+        return;
+    }
+    // The first showing is still under way: the box would stand alone on
+    // the desktop before the window appears.
+    QTimer::singleShot(0, this, [this, type, text] { Desktop.MessageBox(type, MsgButtons::Ok, text); });
+}
+
+void TMainForm::ShowLoadFailure(const std::string& name, const std::string& error) {
+    std::string text = error;
+    if (text.find(scarlex::ExtractFileName(name)) == std::string::npos) text += "\n" + name;
+    TellAboutLoad(MsgType::Error, text);
+}
+
+scarlex::LoadOutcome TMainForm::LoadImageFile(const std::string& name) {
+    // Decoded aside: until the new photograph is whole and the user has let
+    // the edits on screen go, nothing of the current one changes.
+    scarlex::Bitmap fresh;
+    scarlex::Sampling freshSampling = SourceSampling;
     scarlex::CodecResult decoded;
     {
         scarlex::BusyCursor busy(Desktop);
-        decoded = scarlex::DecodeJpegToBitmap(name, WorkBitmap, SourceSampling);
+        decoded = scarlex::DecodeJpegToBitmap(name, fresh, freshSampling);
     }
     if (!decoded) {
-        // The photograph on screen stays, and so does everything about it.
-        std::string text = decoded.error;
-        if (text.find(name) == std::string::npos) text += "\n" + name;
-        Desktop.MessageBox(MsgType::Error, MsgButtons::Ok, text);
-        return false;
+        ShowLoadFailure(name, decoded.error);
+        return scarlex::LoadOutcome::Failed;
     }
+    if (!ConfirmDiscard(DiscardBy::Loading)) return scarlex::LoadOutcome::Declined;
+    WorkBitmap = std::move(fresh);
+    SourceSampling = freshSampling;
     CurrentFile = name;
 
     MetadataSummary meta = ReadMetadata(name);
@@ -678,12 +804,17 @@ bool TMainForm::LoadImageFile(const std::string& name) {
     SetAutoSaveCommandsEnabled();
 
     RenderView();
-    setWindowTitle(Q(kCaptionPrefix) + scarlex::ToQString(scarlex::ExtractFileName(name)));
+    setWindowTitle(Q(kCaptionPrefix) + scarlex::ToQString(scarlex::ExtractFileName(name)) + QStringLiteral("[*]"));
     Saved = false;
+    UpdateModifiedMark();
 
     raise();
     activateWindow();
-    return true;
+    // The keys aim the magnifier at once, without a first click.
+    ImageOnForm->setFocus(Qt::OtherFocusReason);
+    const std::string damage = scarlex::DescribeDecodeDamage(decoded.warningKinds);
+    if (!damage.empty()) TellAboutLoad(MsgType::Warning, scarlex::ExtractFileName(name) + " is damaged: " + damage + ".");
+    return scarlex::LoadOutcome::Loaded;
 }
 
 void TMainForm::RenderView() {
@@ -728,6 +859,20 @@ void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
     numbers.ViewScale = request.viewScale;
     numbers.MagnifierScale = view.MagnifierScale;
 
+    // Without a limit circle, a click stays inside the glass: a limit of the
+    // glass's radius around the aimed pixel, so one click on a pupil cannot
+    // spread over a red face or a red car.
+    const bool glass = LimitToGlass && !request.shift && !numbers.LimitActive;
+    if (glass) {
+        int aimedX = 0, aimedY = 0;
+        scarlex::AimedPixel(numbers, aimedX, aimedY);
+        numbers.CentreX = aimedX;
+        numbers.CentreY = aimedY;
+        numbers.CrossX = numbers.CrossY = 0;
+        numbers.Limit = numbers.Radius;
+        numbers.LimitActive = true;
+    }
+
     scarlex::RemovalHooks hooks;
     hooks.pump = [this] { Desktop.ProcessMessages(); };
     hooks.abortRemoval = &AbortRemoval;
@@ -750,14 +895,43 @@ void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
         result = Remover.Remove(WorkBitmap, DBUndoTable, converted.thresholds, numbers, request.shift, hooks);
     }
     // A blanket treatment without a limit takes the magnifier as its limit.
-    view.Limit = numbers.Limit;
-    if (result.outcome == scarlex::RemovalOutcome::Refused && !result.error.empty()) {
-        Desktop.MessageBox(MsgType::Error, MsgButtons::Ok, result.error);
+    if (!glass) view.Limit = numbers.Limit;
+    if (result.outcome == scarlex::RemovalOutcome::Refused) {
+        if (!result.error.empty()) Desktop.MessageBox(MsgType::Error, MsgButtons::Ok, result.error);
         return;
     }
+    if (result.outcome == scarlex::RemovalOutcome::Aborted) {
+        ShowReport(QStringLiteral("Removal stopped: the photograph is as it was"));
+        return;
+    }
+    scarlex::RemovalSummary summary;
     if (result.outcome == scarlex::RemovalOutcome::Recorded) {
-        EditRecorded();
-        RenderView();
+        const scarlex::LimitCircle limit(numbers);
+        summary = scarlex::SummariseRemoval(Remover.BeforeEditBitmap(), WorkBitmap, result.rect,
+                                            numbers.LimitActive && !request.shift ? &limit : nullptr,
+                                            converted.thresholds);
+        // Thresholds at or below 1 can pass a pixel that the rule leaves as
+        // it was: such a row would be an edit that changed nothing.
+        if (summary.changed == 0) DBUndoTable.Undo(WorkBitmap);
+    }
+    if (summary.changed == 0) {
+        ShowReport(QString::fromUtf8(kNothingRemoved));
+        return;
+    }
+    EditRecorded();
+    RenderView();
+    const QString count = QLocale().toString(static_cast<qlonglong>(summary.changed));
+    const QString pixels = summary.changed == 1 ? QStringLiteral(" pixel") : QStringLiteral(" pixels");
+    if (request.shift) {
+        ShowReport(QStringLiteral("Treated all ") + count + pixels +
+                   QString::fromUtf8(" inside the circle \u2014 Ctrl+Z takes it back"));
+    } else if (summary.reachedEdge) {
+        // Red goes on beyond the edge: perhaps more than the pupil went.
+        ShowReport(count + pixels + QStringLiteral(" changed, up to the edge of the ") +
+                   (glass ? QStringLiteral("glass") : QStringLiteral("limit circle")) +
+                   QString::fromUtf8(" \u2014 Ctrl+Z takes it back"));
+    } else {
+        ShowReport(QStringLiteral("Removed the red from ") + count + pixels);
     }
 }
 
@@ -767,9 +941,15 @@ bool TMainForm::OriginalsFolderUsable() const { return MoveOriginal && scarlex::
 
 bool TMainForm::AutoSavePossible() { return OriginalsFolderUsable() || AppendEnabled || RenameOriginal; }
 
-void TMainForm::SetNextEnabled(bool enabled) { TBNext->setEnabled(enabled); }
+void TMainForm::SetNextEnabled(bool enabled) {
+    TBNext->setEnabled(enabled);
+    Next1->setEnabled(enabled);
+}
 
-void TMainForm::SetAutoSaveNextEnabled(bool enabled) { TBAutoSaveNext->setEnabled(enabled); }
+void TMainForm::SetAutoSaveNextEnabled(bool enabled) {
+    TBAutoSaveNext->setEnabled(enabled);
+    AutoSaveAndNext1->setEnabled(enabled);
+}
 
 void TMainForm::SetAutoSaveCommandsEnabled() {
     const bool possible = AutoSavePossible();
@@ -781,6 +961,7 @@ void TMainForm::SetAutoSaveCommandsEnabled() {
 void TMainForm::PreferencesAccepted() {
     ApplyPopupHints();
     SetAutoSaveHint();
+    SetNextHint();
     SetAutoSaveCommandsEnabled();
     // New colours show at once.
     ImageOnForm->SetColours(MagnifierBorderColour, LimitBorderColour);
@@ -790,6 +971,15 @@ void TMainForm::PreferencesAccepted() {
 void TMainForm::ApplyPopupHints() {
     // The event filter reads ShowPopupHints; hide a tip already showing.
     if (!ShowPopupHints) QToolTip::hideText();
+}
+
+void TMainForm::SetNextHint() {
+    const QString hint = AskBeforeDiscard ? Q("Open the next image (asking first about unsaved changes to this file)")
+                                          : Q("Open the next image (discarding any changes to this file)");
+    TBNext->setToolTip(hint);
+    TBNext->setStatusTip(hint);
+    Next1->setToolTip(hint);
+    Next1->setStatusTip(hint);
 }
 
 void TMainForm::SetAutoSaveHint() {
@@ -806,7 +996,9 @@ bool TMainForm::SaveCurrent(SaveMode mode) {
     SaveJpeg.Saved = Saved;
     SaveJpeg.SourceSampling = SourceSampling;
     scarlex::SaveCommands commands(Desktop, Settings, SaveJpeg);
-    return mode == SaveMode::WithDialog ? commands.Save1Click() : commands.AutoSave1Click();
+    const bool saved = mode == SaveMode::WithDialog ? commands.Save1Click() : commands.AutoSave1Click();
+    LastSaveReport = commands.LastReport();
+    return saved;
 }
 
 TMainForm::MetadataSummary TMainForm::ReadMetadata(const std::string& name) {
@@ -835,6 +1027,7 @@ void TMainForm::ApplySettings() {
     ImageOnForm->SetMagnification(OpeningMagnification);
     ImageOnForm->SetColours(MagnifierBorderColour, LimitBorderColour);
     SetAutoSaveHint();
+    SetNextHint();
     ApplyPopupHints();
 }
 

@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QMainWindow>
 #include <QPoint>
+#include <QString>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 #include "editing/RedEye.h"
 #include "editing/UndoStore.h"
 #include "metadata/ImgData.h"
+#include "platform/Platform.h"
 #include "queue/ImageQueue.h"
 #include "save/SaveCommands.h"
 #include "settings/Settings.h"
@@ -27,6 +29,7 @@ class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QSpinBox;
+class QTimer;
 class QToolBar;
 class QToolButton;
 class TDropPanel;
@@ -45,6 +48,10 @@ class TFTags;
 inline constexpr const char* kProgramTitle = "Scarlex";
 inline constexpr const char* kCaptionPrefix = "Scarlex : ";
 inline constexpr const char* kUnsavedPrompt = "You have unsaved changes... do you want to save them?";
+inline constexpr const char* kNothingRemoved =
+    "Nothing here passes the red thresholds \u2014 aim at the red, not the white catch-light";
+// How long a report of what a command did stays in the status bar.
+inline constexpr int kReportMilliseconds = 15000;
 inline constexpr int kDesignWidth = 546;
 inline constexpr int kDesignHeight = 623;
 inline constexpr int kMinimumWidth = 506;
@@ -62,10 +69,12 @@ public:
     QMenuBar* MainMenu1;
     QMenu* File1;
     QAction* Open1;
+    QAction* Next1;
     QAction* N1;
     QAction* Save1;
     QAction* AutoSave1;
     QAction* AutoSaveAndClose1;
+    QAction* AutoSaveAndNext1;
     QAction* N2;
     QAction* Exit1;
     QMenu* Edit1;
@@ -127,10 +136,10 @@ public:
     void FormClose(bool& canClose);
     void FormDestroy();
 
-    // Commands.
+    // Commands. The save commands return true when the photograph was saved.
     void Open1Click();
-    void Save1Click();
-    void AutoSave1Click();
+    bool Save1Click();
+    bool AutoSave1Click();
     void AutoSaveAndClose1Click();
     void Exit1Click();
     void Undo1Click();
@@ -144,9 +153,10 @@ public:
     // A left-button release on the view: the red removal at the crosshair.
     void ImageOnFormMouseUp(const scarlex::ClickRequest& request);
 
-    // Loads one photograph; false when it could not be decoded, in which case
-    // the photograph on screen and everything describing it stay as they were.
-    bool LoadImageFile(const std::string& name) override;
+    // Loads one photograph. The file is decoded aside first; when it cannot
+    // be (Failed), or the user keeps the edits on screen (Declined), the
+    // photograph on screen and everything about it stay as they were.
+    scarlex::LoadOutcome LoadImageFile(const std::string& name) override;
 
     bool AutoSavePossible() override;
     bool OriginalsFolderUsable() const;
@@ -158,13 +168,19 @@ public:
     const scarlex::Bitmap& Photograph() const { return WorkBitmap; }
     // The settings as read at the first showing and changed by Prefs.
     const scarlex::SettingsModel& CurrentSettings() const { return Settings; }
+    // Edits that a close or a load would lose.
+    bool HasUnsavedEdits() const;
+    // The last report of what a command did ("" once it has gone).
+    const QString& Report() const { return ReportText; }
 
 protected:
     // Pieces that live elsewhere and are wired in here: each does the least
     // that keeps the window's own rules whole until then.
     enum class SaveMode { WithDialog, Automatic };
-    // Saves the photograph on screen; true when the output was written.
+    // Saves the photograph on screen; true when the output was written, and
+    // then LastSaveReport says what was written.
     virtual bool SaveCurrent(SaveMode mode);
+    scarlex::SaveReport LastSaveReport;
     struct MetadataSummary {
         bool found = false;    // any EXIF, IPTC or comment block
         bool hasExif = false;
@@ -204,6 +220,21 @@ private:
     void ApplySettings();
     void ConnectView();
     scarlex::EditSettings CurrentEditSettings() const;
+    // The close prompt's question, asked where edits on screen would be
+    // lost. True when they may go: nothing unsaved, No, or Yes and a save
+    // that completed. A load asks only while AskBeforeDiscard is set.
+    enum class DiscardBy { Closing, Loading };
+    bool ConfirmDiscard(DiscardBy by);
+    void SaveCompleted();
+    // The title's unsaved-changes mark follows Saved and the undo store.
+    void UpdateModifiedMark();
+    void ShowReport(const QString& text);
+    void ShowLoadFailure(const std::string& name, const std::string& error);
+    // A message about a load: at once, or, for the photographs named on the
+    // command line, once the window is on the screen behind it.
+    void TellAboutLoad(scarlex::MsgType type, const std::string& text);
+    // Next's hint says whether it asks before discarding edits.
+    void SetNextHint();
 
     // --- Shared state, in the order the other parts rely on. ---
     // The settings file's values; the fields below that come from the
@@ -240,6 +271,8 @@ private:
     bool Removing = false;
     bool Saved = false;
     bool& RememberThresholds = Settings.RememberThresholds;
+    bool& LimitToGlass = Settings.LimitToGlass;
+    bool& AskBeforeDiscard = Settings.AskBeforeDiscard;
     bool& AppendEnabled = Settings.AppendEnabled;
     bool& NumberDuplicates = Settings.NumberDuplicates;
     bool& MoveOriginal = Settings.MoveOriginal;
@@ -262,6 +295,9 @@ private:
     std::string HelpFile;
     THelpWindow* HelpViewer = nullptr;
     bool FirstShowDone = false;
+    bool LoadingCommandLine = false;
+    QString ReportText;
+    QTimer* ReportTimer = nullptr;
 };
 
 // The one main window of the program.

@@ -1,16 +1,15 @@
-// Program entry: the application object, the main window and the secondary
-// windows in their order, then the message loop.
+// Program entry: the application object, then the main window and the
+// secondary windows in their order, then the message loop.
 
-#include <cstdio>
-#include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <QIcon>
 
 #include "app/Application.h"
+#include "app/Program.h"
 #include "app/QtPlatform.h"
-#include "app/Unit1.h"
 
 namespace {
 // Names as the shell passed them, in the file system's encoding.
@@ -22,44 +21,30 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    TApplication* application = nullptr;
+    // Outlives the application object, which reports through it.
     scarlex::QtPlatform platform;
+    std::unique_ptr<TApplication> app;
     try {
-        TApplication app(argc, argv);
-        application = &app;
-        // Read after Qt has taken out the options it knows.
-        std::vector<std::string> commandLine = Arguments(argc, argv);
-        // The title shown by the desktop is the main window's caption;
-        // the names below tie the window to its .desktop entry.
-        QCoreApplication::setApplicationName(QStringLiteral("scarlex"));
-        QGuiApplication::setDesktopFileName(QStringLiteral("scarlex"));
-        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("scarlex")));
-        app.SetErrorPlatform(&platform);
-
-        TMainForm mainForm(platform, commandLine);
-        MainForm = &mainForm;
-        platform.SetDialogParent(&mainForm);
-        // The About box, the startup hints window, the preferences dialog and
-        // the image tags window, in that order.
-        mainForm.CreateSecondaryWindows();
-
-        mainForm.show();
-        app.exec();
-        MainForm = nullptr;
-        platform.SetDialogParent(nullptr);
-        application = nullptr;
+        app = std::make_unique<TApplication>(argc, argv);
     } catch (const std::exception& e) {
-        if (application) {
-            application->ShowException(e.what());
-        } else {
-            std::fprintf(stderr, "scarlex: %s\n", e.what());
-        }
+        scarlex::ReportFatal(nullptr, e.what());
+        return 1;
     } catch (...) {
-        if (application) {
-            application->ShowException(std::string());
-        } else {
-            std::fprintf(stderr, "scarlex: unknown error\n");
-        }
+        scarlex::ReportFatal(nullptr, std::string());
+        return 1;
     }
-    return 0;
+    // Read after Qt has taken out the options it knows.
+    std::vector<std::string> commandLine = Arguments(argc, argv);
+    // The title shown by the desktop is the main window's caption; the
+    // names below tie the window to its .desktop entry.
+    QCoreApplication::setApplicationName(QStringLiteral("scarlex"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("scarlex"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("scarlex")));
+    app->SetErrorPlatform(&platform);
+
+    scarlex::ProgramParts parts;
+    parts.setDialogParent = [&platform](QWidget* window) { platform.SetDialogParent(window); };
+    const int status = scarlex::RunMainWindow(*app, platform, std::move(commandLine), parts);
+    app->SetErrorPlatform(nullptr);
+    return status;
 }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 
+#include "codec/FileKind.h"
+
 namespace scarlex {
 
 namespace {
@@ -158,6 +160,10 @@ void CopyRowFromBitmap(const Bitmap& bitmap, JSAMPLE* row, int y) {
 CodecResult DecodeJpegToBitmap(const std::string& name, Bitmap& bitmap, Sampling& sampling) {
     FILE* file = std::fopen(name.c_str(), "rb");
     if (!file) return CodecResult::Failure(kCantOpenImage);
+    if (std::string foreign = ForeignFileMessage(file, name); !foreign.empty()) {
+        std::fclose(file);
+        return CodecResult::Failure(foreign);
+    }
 
     // Decode aside so that a failure leaves the caller's picture as it was.
     Bitmap fresh;
@@ -215,6 +221,10 @@ CodecResult EncodeBitmapToJpeg(const std::string& name, const Bitmap& bitmap, co
 CodecResult ReadJpegInfo(const std::string& name, JpegInfo& info) {
     FILE* file = std::fopen(name.c_str(), "rb");
     if (!file) return CodecResult::Failure(kCantOpenImage);
+    if (std::string foreign = ForeignFileMessage(file, name); !foreign.empty()) {
+        std::fclose(file);
+        return CodecResult::Failure(foreign);
+    }
     JpegErrorManager err;
     JpegInfo fresh;
     Stage stage = InfoCore(file, &err, &fresh);

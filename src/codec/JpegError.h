@@ -15,12 +15,24 @@
 
 namespace scarlex {
 
+// One kind of warning met while reading a file, where it first came.
+struct CodecWarning {
+    int code;          // libjpeg's message code (JWRN_...)
+    int parameter;     // its second number (the marker, for extraneous data)
+    int row;           // output rows already read when it came
+    int height;        // the picture's height
+    bool progressive;  // progressive files are read whole before any row
+};
+
 struct JpegErrorManager {
     jpeg_error_mgr pub;  // must stay first: libjpeg sees only this part
     jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
     char firstWarning[JMSG_LENGTH_MAX];
     int warningCount;
+    // Distinct warning codes, oldest first.
+    CodecWarning kinds[8];
+    int kindCount;
 };
 
 // Fills `mgr` with the standard routines, then replaces error_exit and
@@ -38,6 +50,7 @@ struct CodecResult {
     std::string error;
     std::vector<std::string> warnings;
     int warningCount = 0;
+    std::vector<CodecWarning> warningKinds;
 
     explicit operator bool() const { return ok; }
     static CodecResult Failure(std::string text) {

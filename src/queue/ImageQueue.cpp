@@ -32,7 +32,7 @@ std::size_t FileQueue::OfferAll(const std::vector<std::string>& names) {
     return accepted;
 }
 
-std::string OpenNextPending(FileQueue& queue, QueueHost& host, AutoSaveTest test) {
+QueueStep OpenNextPending(FileQueue& queue, QueueHost& host, AutoSaveTest test) {
     if (queue.Count() > 1) {
         host.SetNextEnabled(true);
         host.SetAutoSaveNextEnabled(test == AutoSaveTest::Skip || host.AutoSavePossible());
@@ -40,26 +40,35 @@ std::string OpenNextPending(FileQueue& queue, QueueHost& host, AutoSaveTest test
     return OpenNextInQueue(queue, host);
 }
 
-std::string OpenNextInQueue(FileQueue& queue, QueueHost& host) {
-    if (queue.Empty()) return {};
+QueueStep OpenNextInQueue(FileQueue& queue, QueueHost& host) {
+    QueueStep step;
+    if (queue.Empty()) return step;
     // Taken off before loading: a name that fails to load must not block the
-    // queue, and the loader may re-enter through the message pump.
-    std::string name = queue.Front();
+    // queue, and the loader may re-enter through its message boxes.
+    step.name = queue.Front();
     queue.PopFront();
-    if (queue.Empty()) {
+    step.outcome = host.LoadImageFile(step.name);
+    if (step.outcome == LoadOutcome::Declined) {
+        queue.PushFront(step.name);
+    } else if (queue.Empty()) {
         host.SetNextEnabled(false);
         host.SetAutoSaveNextEnabled(false);
     }
-    host.LoadImageFile(name);
-    return name;
+    return step;
 }
 
-FileDialogRequest MakeOpenDialogRequest(bool rememberOpenFolder, const std::string& lastOpenFolder) {
+FileDialogRequest MakeOpenDialogRequest(bool rememberOpenFolder, const std::string& lastOpenFolder,
+                                        const std::string& currentPath) {
     FileDialogRequest request;
     request.title = "Open";
     request.filter = kOpenDialogFilter;
     request.defaultExtension = "jpg";
-    if (rememberOpenFolder && !lastOpenFolder.empty()) request.initialFolder = lastOpenFolder;
+    if (rememberOpenFolder && !lastOpenFolder.empty()) {
+        request.initialFolder = lastOpenFolder;
+    } else if (!currentPath.empty()) {
+        // The next photograph of a shoot is usually beside this one.
+        request.initialFolder = ExtractFilePath(currentPath);
+    }
     return request;
 }
 

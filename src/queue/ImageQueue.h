@@ -35,10 +35,19 @@ public:
     std::size_t Count() const { return names_.size(); }
     const std::string& Front() const { return names_.front(); }
     void PopFront() { names_.pop_front(); }
+    // Puts back a name whose load the user declined, first in line again.
+    void PushFront(const std::string& name) { names_.push_front(name); }
     const std::deque<std::string>& Names() const { return names_; }
 
 private:
     std::deque<std::string> names_;
+};
+
+// What became of one load.
+enum class LoadOutcome {
+    Loaded,
+    Failed,    // the file could not be shown; the photograph on screen stays
+    Declined,  // the user kept the photograph on screen and its edits
 };
 
 // What the queue needs from the window that shows the photographs.
@@ -48,8 +57,13 @@ public:
     virtual bool AutoSavePossible() = 0;
     virtual void SetNextEnabled(bool enabled) = 0;
     virtual void SetAutoSaveNextEnabled(bool enabled) = 0;
-    // Loads one photograph; false when it could not be shown.
-    virtual bool LoadImageFile(const std::string& name) = 0;
+    virtual LoadOutcome LoadImageFile(const std::string& name) = 0;
+};
+
+// The name a queue step tried ("" when the queue was empty) and how it went.
+struct QueueStep {
+    std::string name;
+    LoadOutcome outcome = LoadOutcome::Failed;
 };
 
 // The dialog and the command line ask whether auto-save is possible before
@@ -58,17 +72,20 @@ enum class AutoSaveTest { Apply, Skip };
 
 // The common tail of Open, drop and command line: sets the Next buttons for
 // what waits, then loads the oldest name and takes it off the queue.
-// Returns the name it tried to load, or "" when the queue was empty.
-std::string OpenNextPending(FileQueue& queue, QueueHost& host, AutoSaveTest test);
+QueueStep OpenNextPending(FileQueue& queue, QueueHost& host, AutoSaveTest test);
 
-// Next: loads the oldest waiting name, if any. Returns the name tried, or "".
-std::string OpenNextInQueue(FileQueue& queue, QueueHost& host);
+// Next: loads the oldest waiting name, if any, and takes it off the queue;
+// a name whose load was declined goes back to the front, and the Next
+// buttons stay as they were.
+QueueStep OpenNextInQueue(FileQueue& queue, QueueHost& host);
 
 // The open dialog: multiple selection, three filter entries, starting in the
-// remembered folder when there is one.
+// remembered folder when there is one, else in that of the photograph on
+// screen (`currentPath`, "" when there is none).
 inline constexpr const char* kOpenDialogFilter =
     "All (*.jpg;*.jpeg;)|*.jpg;*.jpeg|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg";
-FileDialogRequest MakeOpenDialogRequest(bool rememberOpenFolder, const std::string& lastOpenFolder);
+FileDialogRequest MakeOpenDialogRequest(bool rememberOpenFolder, const std::string& lastOpenFolder,
+                                        const std::string& currentPath = std::string());
 
 // The folder to remember after an Open, with its trailing separator: that
 // of the photograph this Open loaded, otherwise that of the first name the

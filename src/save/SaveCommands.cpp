@@ -47,6 +47,8 @@ bool SaveCommands::Save1Click() {
     request.defaultExtension = "jpg";
     if (settings_.RememberSaveFolder && !settings_.LastSaveFolder.empty())
         request.initialFolder = settings_.LastSaveFolder;
+    else
+        request.initialFolder = ExtractFilePath(doc_.OpenFilePath);  // beside the photograph
     request.fileName = ProposedSaveName(doc_.OpenFilePath, settings_);
 
     std::string out;

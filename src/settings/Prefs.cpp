@@ -158,6 +158,8 @@ void TFPrefs::BuildFiles() {
     CBNumberDuplicates = Check(TFiles, "CBNumberDuplicates", "Number duplicate files",
                                "When a file is edited a second time, this appends a number to the rear of the file to "
                                "prevent the original being overwritten");
+    CBAskBeforeDiscard = Check(TFiles, "CBAskBeforeDiscard", "Ask before discarding unsaved changes",
+                               "Open, a dropped file and Next ask whether to save the edits on screen first");
     connect(BSelDir, &QPushButton::clicked, this, &TFPrefs::BSelDirClick);
 
     auto* g = new QGridLayout(TFiles);
@@ -181,7 +183,8 @@ void TFPrefs::BuildFiles() {
     g->addWidget(CBOpenFileFolder, 5, 0, 1, 2);
     g->addWidget(CBSaveFileFolder, 6, 0, 1, 2);
     g->addWidget(CBNumberDuplicates, 7, 0, 1, 2);
-    g->setRowStretch(8, 1);
+    g->addWidget(CBAskBeforeDiscard, 8, 0, 1, 2);
+    g->setRowStretch(9, 1);
     PageControl1->addTab(TFiles, QStringLiteral("Files"));
 }
 
@@ -201,6 +204,8 @@ void TFPrefs::BuildMainControls() {
                           "Force all levels to grey instead of just removing red");
     CBRememberThresholdSettings = Check(TMainControls, "CBRememberThresholdSettings", "Remember threshold settings",
                                         "Save the threshold settings and restore them each time Scarlex is run");
+    CBLimitToGlass = Check(TMainControls, "CBLimitToGlass", "Keep a click's removal inside the magnifying glass",
+                           "Without a limit circle, a click removes red only within the glass around the aimed point");
     connect(ColorBorder, &ColourSwatch::mouseDown, this, &TFPrefs::ColorBorderMouseDown);
     connect(ColorLimit, &ColourSwatch::mouseDown, this, &TFPrefs::ColorLimitMouseDown);
 
@@ -213,8 +218,9 @@ void TFPrefs::BuildMainControls() {
     g->addWidget(Label6, 2, 1);
     g->addWidget(CBForceToGrey, 3, 0, 1, 2);
     g->addWidget(CBRememberThresholdSettings, 4, 0, 1, 2);
+    g->addWidget(CBLimitToGlass, 5, 0, 1, 2);
     g->setColumnStretch(1, 1);
-    g->setRowStretch(5, 1);
+    g->setRowStretch(6, 1);
     PageControl1->addTab(TMainControls, QStringLiteral("Main Controls"));
 }
 
@@ -240,6 +246,8 @@ void TFPrefs::Fill(const SettingsModel& s) {
     CDLimit.Color = s.LimitBorderColour;
     CBHints->setChecked(s.StartupHints);
     CBRememberThresholdSettings->setChecked(s.RememberThresholds);
+    CBLimitToGlass->setChecked(s.LimitToGlass);
+    CBAskBeforeDiscard->setChecked(s.AskBeforeDiscard);
 }
 
 bool TFPrefs::TakeBack(SettingsModel& s, const ApplySettings& apply) {
@@ -266,6 +274,8 @@ bool TFPrefs::TakeBack(SettingsModel& s, const ApplySettings& apply) {
     s.LimitBorderColour = ColorLimit->Colour();
     s.StartupHints = CBHints->isChecked();
     s.RememberThresholds = CBRememberThresholdSettings->isChecked();
+    s.LimitToGlass = CBLimitToGlass->isChecked();
+    s.AskBeforeDiscard = CBAskBeforeDiscard->isChecked();
     if (apply) apply(s);
     return true;
 }

@@ -116,6 +116,7 @@ public:
     QCheckBox* CBOpenFileFolder = nullptr;
     QCheckBox* CBSaveFileFolder = nullptr;
     QCheckBox* CBNumberDuplicates = nullptr;
+    QCheckBox* CBAskBeforeDiscard = nullptr;
 
     QWidget* TMainControls = nullptr;
     ColourSwatch* ColorBorder = nullptr;
@@ -126,6 +127,7 @@ public:
     QLabel* Label6 = nullptr;
     QCheckBox* CBForceToGrey = nullptr;
     QCheckBox* CBRememberThresholdSettings = nullptr;
+    QCheckBox* CBLimitToGlass = nullptr;
 
     QPushButton* BitBtn1 = nullptr;  // OK
     QPushButton* BitBtn2 = nullptr;  // Cancel

@@ -96,6 +96,8 @@ void ReadSettings(SettingsModel& s, const IniFile& ini) {
     s.NextHint = ini.ReadInteger(kGeneral, "Hint", d.NextHint);
     s.StartupHints = ini.ReadBool(kGeneral, "Startup Hints", d.StartupHints);
     s.RememberThresholds = ini.ReadBool(kGeneral, "Remember Threshold settings", d.RememberThresholds);
+    s.LimitToGlass = ini.ReadBool(kGeneral, "Limit To Glass", d.LimitToGlass);
+    s.AskBeforeDiscard = ini.ReadBool(kFile, "Ask Before Discard", d.AskBeforeDiscard);
     if (s.RememberThresholds) {
         s.ThresholdR = ini.ReadString(kGeneral, "Red Threshold", d.ThresholdR);
         s.ThresholdRG = ini.ReadString(kGeneral, "Red/Green Threshold", d.ThresholdRG);
@@ -155,6 +157,8 @@ void SaveSettings(const SettingsModel& s, IniFile& ini, bool windowNormal) {
         ini.WriteString(kGeneral, "Red/Green Threshold", s.ThresholdRG);
         ini.WriteString(kGeneral, "Red/Blue Threshold", s.ThresholdRB);
     }
+    ini.WriteBool(kGeneral, "Limit To Glass", s.LimitToGlass);
+    ini.WriteBool(kFile, "Ask Before Discard", s.AskBeforeDiscard);
 }
 
 void SaveSettings(const SettingsModel& s, const std::string& path, bool windowNormal) {

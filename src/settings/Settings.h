@@ -52,6 +52,11 @@ struct SettingsModel {
     int NextHint = 0;
     bool StartupHints = true;
     bool RememberThresholds = false;
+    // Without a limit circle, a click's removal stays inside the magnifying
+    // glass (a circle of its radius around the aimed pixel).
+    bool LimitToGlass = true;
+    // Open, a drop and Next ask before unsaved edits are discarded.
+    bool AskBeforeDiscard = true;
 
     // The texts of EThresholdR, EThresholdRG and EThresholdRB, as typed.
     std::string ThresholdR = DefaultRedThreshold();

@@ -26,6 +26,7 @@
 #include "AppTestSupport.h"
 #include "app/HelpWindow.h"
 #include "app/MainWidgets.h"
+#include "app/Program.h"
 #include "app/Unit1.h"
 #include "platform/ScriptedPlatform.h"
 #include "support/TestSupport.h"
@@ -67,6 +68,7 @@ struct MainFormProbe {
         f.OriginalsFolder = folder;
     }
     static void SetShowPopupHints(TMainForm& f, bool v) { f.ShowPopupHints = v; }
+    static void SetAskBeforeDiscard(TMainForm& f, bool v) { f.AskBeforeDiscard = v; }
     static scarlex::Sampling Sampling(const TMainForm& f) { return f.SourceSampling; }
 };
 
@@ -92,6 +94,7 @@ public:
     int dialogSaves = 0;
     int autoSaves = 0;
     bool saveCompletes = true;
+    scarlex::SaveReport report;  // what a completed save reports
     std::map<std::string, MetadataSummary> metadata;  // by file name
 
     void SetMetadata(const std::string& name, bool found, bool exif) { metadata[name] = MetadataSummary{found, exif}; }
@@ -99,6 +102,7 @@ public:
 protected:
     bool SaveCurrent(SaveMode mode) override {
         (mode == SaveMode::WithDialog ? dialogSaves : autoSaves)++;
+        if (saveCompletes) LastSaveReport = report;
         return saveCompletes;
     }
     MetadataSummary ReadMetadata(const std::string& name) override {
@@ -142,6 +146,11 @@ protected:
     TempDir config;
 };
 
+// The caption without the unsaved-changes placeholder.
+std::string Caption(const QWidget& w) { return w.windowTitle().remove(QStringLiteral("[*]")).toStdString(); }
+// The caption as the desktop shows it, with the mark when modified.
+std::string ShownCaption(const QWidget& w) { return w.windowHandle()->title().toStdString(); }
+
 struct Enabling {
     bool save, autoSave, undo, tags, next, autoSaveNext;
 };
@@ -159,14 +168,16 @@ void ExpectEnabling(const TMainForm& f, const Enabling& e) {
     EXPECT_EQ(f.TBUndo->isEnabled(), e.undo);
     EXPECT_EQ(f.ShowImageTags1->isEnabled(), e.tags);
     EXPECT_EQ(f.TBNext->isEnabled(), e.next);
+    EXPECT_EQ(f.Next1->isEnabled(), e.next);
     EXPECT_EQ(f.TBAutoSaveNext->isEnabled(), e.autoSaveNext);
+    EXPECT_EQ(f.AutoSaveAndNext1->isEnabled(), e.autoSaveNext);
 }
 
 // --- Start-up and the window's furniture -------------------------------
 
 TEST_F(MainFormTest, StartsEmptyWithTheDesignState) {
     auto form = MakeForm();
-    EXPECT_EQ(form->windowTitle(), "Scarlex");
+    EXPECT_EQ(Caption(*form), "Scarlex");
     EXPECT_EQ(form->minimumWidth(), 506);
     EXPECT_FALSE(MainFormProbe::ImageLoaded(*form));
     ExpectEnabling(*form, {false, false, false, false, false, false});
@@ -198,19 +209,22 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsShortcutsAndHints) {
     };
     const Item items[] = {
         {"File", "Open1", "&Open...", "Ctrl+O", "Open a file for processing"},
+        {"File", "Next1", "&Next", "Ctrl+N", "Open the next image (asking first about unsaved changes to this file)"},
         {"File", "N1", "-", "", ""},
         {"File", "Save1", "&Save...", "Ctrl+S", "Save processed file (Brings up dialog box)"},
         {"File", "AutoSave1", "&Auto Save", "Ctrl+Alt+S",
          "Saves modified file in the same directory as the original, but with a modified name (as per prefs)"},
         {"File", "AutoSaveAndClose1", "AutoSave and Close", "Ctrl+R",
          "Saves modified file in the same directory as the original, but with a modified name (as per prefs) then closes"},
+        {"File", "AutoSaveAndNext1", "AutoSave and Nex&t", "Ctrl+Shift+N",
+         "Auto Save (with appended -nre) and open next image"},
         {"File", "N2", "-", "", ""},
         {"File", "Exit1", "E&xit", "Ctrl+Q", "Exit the program"},
         {"Edit", "Undo1", "&Undo", "Ctrl+Z", "Undo the last edit"},
         {"Edit", "N4", "-", "", ""},
         {"Edit", "ShowImageTags1", "Show Image Tags", "Ctrl+T", ""},
         {"Edit", "Prefs1", "Prefs", "Ctrl+P", "Open the prefs screen"},
-        {"Help", "Help2", "Help", "", "Opens the help file"},
+        {"Help", "Help2", "Help", "P", "Opens the help file"},
         {"Help", "N3", "-", "", ""},
         {"Help", "AboutScarlex1", "About Scarlex", "", "About Scarlex"},
     };
@@ -260,7 +274,7 @@ TEST_F(MainFormTest, ToolBarOrderSeparatorsAndHints) {
         {"TBUndo", 0, "undo"},
         {"ToolButton7", 85, nullptr},
         {"TBAutoSaveNext", 0, "Auto Save (with appended -nre) and open next image"},
-        {"TBNext", 0, "Open the next image (discarding any changes to this file)"},
+        {"TBNext", 0, "Open the next image (asking first about unsaved changes to this file)"},
     };
     QList<QAction*> actions = form->ToolBar1->actions();
     ASSERT_EQ(actions.size(), std::size(order));
@@ -408,17 +422,23 @@ TEST_F(MainFormTest, AsksAgainAfterAnEditOrUndoThatFollowsASave) {
     }
 }
 
-TEST_F(MainFormTest, YesSavesWithTheDialogAndClosesWhateverTheSaveDid) {
+TEST_F(MainFormTest, YesSavesWithTheDialogAndClosesOnlyOnceTheSaveCompleted) {
     for (bool completes : {true, false}) {
-        SCOPED_TRACE(completes ? "save completes" : "save cancelled");
+        SCOPED_TRACE(completes ? "save completes" : "save cancelled or failed");
         auto form = MakeForm();
         OpenThroughDialog(*form, {Photo("a.jpg")});
         MainFormProbe::RecordEdit(*form);
         form->saveCompletes = completes;
         platform.messageAnswers.push_back(MsgAnswer::Yes);
-        EXPECT_TRUE(form->close());
+        EXPECT_EQ(form->close(), completes);
         EXPECT_EQ(form->dialogSaves, 1);
         EXPECT_EQ(form->autoSaves, 0);
+        EXPECT_EQ(form->isVisible(), !completes);
+        EXPECT_EQ(MainFormProbe::Saved(*form), completes);
+        EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+        if (!completes) {
+            EXPECT_FALSE(MainFormProbe::Closing(*form));
+        }
     }
 }
 
@@ -434,7 +454,7 @@ TEST_F(MainFormTest, CancelKeepsEverythingAndResizesFitAgain) {
     EXPECT_FALSE(MainFormProbe::Closing(*form));
     EXPECT_FALSE(MainFormProbe::Saved(*form));
     EXPECT_EQ(MainFormProbe::UndoRows(*form), 2);
-    EXPECT_EQ(form->windowTitle(), "Scarlex : a.jpg");
+    EXPECT_EQ(Caption(*form), "Scarlex : a.jpg");
     form->resize(form->width() + 200, form->height() + 200);
     QTest::qWait(20);
     EXPECT_NE(MainFormProbe::Display(*form), before);
@@ -458,7 +478,7 @@ TEST_F(MainFormTest, AResizeWhileThePromptIsUpDoesNotRefit) {
     EXPECT_EQ(MainFormProbe::Display(*form), before);
 }
 
-TEST_F(MainFormTest, AutoSaveAndCloseAsksOnlyWhenTheAutoSaveFailed) {
+TEST_F(MainFormTest, AutoSaveAndCloseStaysOnTheEditsWhenTheAutoSaveFailed) {
     for (bool completes : {true, false}) {
         SCOPED_TRACE(completes ? "auto-save completes" : "auto-save fails");
         platform.messages.clear();
@@ -466,11 +486,11 @@ TEST_F(MainFormTest, AutoSaveAndCloseAsksOnlyWhenTheAutoSaveFailed) {
         OpenThroughDialog(*form, {Photo("a.jpg")});
         MainFormProbe::RecordEdit(*form);
         form->saveCompletes = completes;
-        platform.messageAnswers.push_back(MsgAnswer::Cancel);
         form->AutoSaveAndClose1->trigger();
         EXPECT_EQ(form->autoSaves, 1);
-        EXPECT_EQ(platform.messages.size(), completes ? 0u : 1u);
+        EXPECT_TRUE(platform.messages.empty());  // the save said why; no prompt on top
         EXPECT_EQ(form->isVisible(), !completes);
+        EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
     }
 }
 
@@ -480,7 +500,7 @@ TEST_F(MainFormTest, OneFileLoadsWithCaptionWithoutFolder) {
     auto form = MakeForm();
     std::string a = Photo("IMG_1.jpg", 80, 48);
     OpenThroughDialog(*form, {a});
-    EXPECT_EQ(form->windowTitle(), "Scarlex : IMG_1.jpg");
+    EXPECT_EQ(Caption(*form), "Scarlex : IMG_1.jpg");
     EXPECT_EQ(form->CurrentPath(), a);
     EXPECT_EQ(form->Photograph().Width(), 80);
     EXPECT_EQ(form->Photograph().Height(), 48);
@@ -501,14 +521,14 @@ TEST_F(MainFormTest, ThreeFilesThroughTheDialogAndNext) {
         auto form = MakeForm();
         MainFormProbe::SetAutoSavePossible(*form, possible);
         OpenThroughDialog(*form, {Photo("1.jpg"), Photo("2.jpg"), Photo("3.jpg")});
-        EXPECT_EQ(form->windowTitle(), "Scarlex : 1.jpg");
+        EXPECT_EQ(Caption(*form), "Scarlex : 1.jpg");
         EXPECT_TRUE(form->TBNext->isEnabled());
         EXPECT_EQ(form->TBAutoSaveNext->isEnabled(), possible);
         form->TBNext->click();
-        EXPECT_EQ(form->windowTitle(), "Scarlex : 2.jpg");
+        EXPECT_EQ(Caption(*form), "Scarlex : 2.jpg");
         EXPECT_TRUE(form->TBNext->isEnabled());
         form->TBNext->click();
-        EXPECT_EQ(form->windowTitle(), "Scarlex : 3.jpg");
+        EXPECT_EQ(Caption(*form), "Scarlex : 3.jpg");
         EXPECT_FALSE(form->TBNext->isEnabled());
         EXPECT_FALSE(form->TBAutoSaveNext->isEnabled());
     }
@@ -519,10 +539,10 @@ TEST_F(MainFormTest, UpperCaseJpgIsTakenJpegIsPassedOver) {
     std::string jpeg = Photo("a.jpeg");
     OpenThroughDialog(*form, {jpeg});
     EXPECT_FALSE(MainFormProbe::ImageLoaded(*form));
-    EXPECT_EQ(form->windowTitle(), "Scarlex");
+    EXPECT_EQ(Caption(*form), "Scarlex");
     EXPECT_TRUE(platform.messages.empty());
     OpenThroughDialog(*form, {Photo("B.JPG")});
-    EXPECT_EQ(form->windowTitle(), "Scarlex : B.JPG");
+    EXPECT_EQ(Caption(*form), "Scarlex : B.JPG");
 }
 
 TEST_F(MainFormTest, DroppedFilesEnableAutoSaveNextWithoutTheTest) {
@@ -550,7 +570,7 @@ TEST_F(MainFormTest, DroppedFilesEnableAutoSaveNextWithoutTheTest) {
     ASSERT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(form->Panel2, &drop);
-    EXPECT_EQ(form->windowTitle(), "Scarlex : 1.jpg");
+    EXPECT_EQ(Caption(*form), "Scarlex : 1.jpg");
     EXPECT_TRUE(form->TBNext->isEnabled());
     EXPECT_TRUE(form->TBAutoSaveNext->isEnabled());
     EXPECT_EQ(MainFormProbe::Pending(*form), (std::vector<std::string>{three[1], three[2]}));
@@ -577,40 +597,52 @@ TEST_F(MainFormTest, ANewOpenWhileTwoWaitLoadsTheOldest) {
     EXPECT_TRUE(form->TBNext->isEnabled());
 }
 
-TEST_F(MainFormTest, NextDiscardsEditsWithoutAPrompt) {
+TEST_F(MainFormTest, WithoutAskBeforeDiscardNextDiscardsEditsWithoutAPrompt) {
     auto form = MakeForm();
+    MainFormProbe::SetAskBeforeDiscard(*form, false);
+    form->PreferencesAccepted();
+    EXPECT_EQ(form->TBNext->toolTip(), "Open the next image (discarding any changes to this file)");
     OpenThroughDialog(*form, {Photo("1.jpg"), Photo("2.jpg")});
     MainFormProbe::RecordEdit(*form);
     form->TBNext->click();
-    EXPECT_EQ(form->windowTitle(), "Scarlex : 2.jpg");
+    EXPECT_EQ(Caption(*form), "Scarlex : 2.jpg");
     EXPECT_EQ(MainFormProbe::UndoRows(*form), 0);
     EXPECT_FALSE(form->Undo1->isEnabled());
     EXPECT_TRUE(platform.messages.empty());
     EXPECT_EQ(form->dialogSaves + form->autoSaves, 0);
 }
 
-TEST_F(MainFormTest, AutoSaveAndNextMovesOnWhateverTheAutoSaveDid) {
+TEST_F(MainFormTest, AutoSaveAndNextMovesOnOnlyAfterACompletedAutoSave) {
     auto form = MakeForm();
     form->saveCompletes = false;
-    OpenThroughDialog(*form, {Photo("1.jpg"), Photo("2.jpg")});
+    std::string second = Photo("2.jpg");
+    OpenThroughDialog(*form, {Photo("1.jpg"), second});
     MainFormProbe::RecordEdit(*form);
     form->TBAutoSaveNext->click();
     EXPECT_EQ(form->autoSaves, 1);
-    EXPECT_EQ(form->windowTitle(), "Scarlex : 2.jpg");
+    EXPECT_EQ(Caption(*form), "Scarlex : 1.jpg");
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+    EXPECT_EQ(MainFormProbe::Pending(*form), std::vector<std::string>{second});
+    EXPECT_TRUE(platform.messages.empty());
+    form->saveCompletes = true;
+    form->AutoSaveAndNext1->trigger();
+    EXPECT_EQ(form->autoSaves, 2);
+    EXPECT_EQ(Caption(*form), "Scarlex : 2.jpg");
+    EXPECT_TRUE(platform.messages.empty());  // saved: nothing to ask
     // With the queue empty, Auto Save runs and Next does nothing.
     form->TBAutoSaveNextClick();
-    EXPECT_EQ(form->autoSaves, 2);
-    EXPECT_EQ(form->windowTitle(), "Scarlex : 2.jpg");
+    EXPECT_EQ(form->autoSaves, 3);
+    EXPECT_EQ(Caption(*form), "Scarlex : 2.jpg");
 }
 
 TEST_F(MainFormTest, CtrlNOpensTheNextAndCtrlShiftNAutoSavesFirst) {
     auto form = MakeForm();
     OpenThroughDialog(*form, {Photo("1.jpg"), Photo("2.jpg"), Photo("3.jpg")});
     QTest::keyClick(form.get(), Qt::Key_N, Qt::ControlModifier);
-    EXPECT_EQ(form->windowTitle(), "Scarlex : 2.jpg");
+    EXPECT_EQ(Caption(*form), "Scarlex : 2.jpg");
     EXPECT_EQ(form->autoSaves, 0);
     QTest::keyClick(form.get(), Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(form->windowTitle(), "Scarlex : 3.jpg");
+    EXPECT_EQ(Caption(*form), "Scarlex : 3.jpg");
     EXPECT_EQ(form->autoSaves, 1);
     // An empty queue: nothing at all, not even the Auto Save.
     QTest::keyClick(form.get(), Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
@@ -663,6 +695,143 @@ TEST_F(MainFormTest, OpenRemembersTheFolderWithItsSeparator) {
     EXPECT_EQ(MainFormProbe::LastOpenFolder(*form), other.path().string() + "/");
 }
 
+// --- Edits are never lost ------------------------------------------------
+
+enum class Entry { Open, Drop, Next };
+enum class Answer { Cancel, No, YesSaved, YesNotSaved };
+
+struct DiscardPrompt : MainFormTest, testing::WithParamInterface<std::tuple<Entry, Answer>> {};
+
+TEST_P(DiscardPrompt, OpenDropAndNextAskTheClosePromptsQuestion) {
+    auto [entry, answer] = GetParam();
+    auto form = MakeForm();
+    std::string first = Photo("first.jpg"), waiting = Photo("waiting.jpg", 96, 64, 2), fresh = Photo("fresh.jpg");
+    OpenThroughDialog(*form, {first, waiting});
+    MainFormProbe::RecordEdit(*form);
+    const scarlex::Bitmap before = form->Photograph();
+    form->saveCompletes = answer != Answer::YesNotSaved;
+    platform.messageAnswers.push_back(answer == Answer::Cancel ? MsgAnswer::Cancel
+                                      : answer == Answer::No   ? MsgAnswer::No
+                                                               : MsgAnswer::Yes);
+    switch (entry) {
+        case Entry::Open: OpenThroughDialog(*form, {fresh}); break;
+        case Entry::Drop: form->DropFilesDropped({fresh}, 1, QPoint()); break;
+        case Entry::Next: QTest::keyClick(form.get(), Qt::Key_N, Qt::ControlModifier); break;
+    }
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.messages[0].text, kUnsavedPrompt);
+    EXPECT_EQ(form->dialogSaves, answer == Answer::YesSaved || answer == Answer::YesNotSaved ? 1 : 0);
+    if (answer == Answer::Cancel || answer == Answer::YesNotSaved) {
+        // Everything as it was, the queue too: a new name does not linger.
+        EXPECT_EQ(form->CurrentPath(), first);
+        EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), before), "");
+        EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+        EXPECT_FALSE(MainFormProbe::Saved(*form));
+        EXPECT_EQ(MainFormProbe::Pending(*form), std::vector<std::string>{waiting});
+        EXPECT_TRUE(form->TBNext->isEnabled());
+    } else {
+        // Open and a drop load the oldest waiting name, as always.
+        EXPECT_EQ(form->CurrentPath(), waiting);
+        EXPECT_EQ(MainFormProbe::UndoRows(*form), 0);
+    }
+}
+
+std::string DiscardPromptName(const testing::TestParamInfo<DiscardPrompt::ParamType>& info) {
+    const char* const entries[] = {"Open", "Drop", "Next"};
+    const char* const answers[] = {"Cancel", "No", "YesSaved", "YesNotSaved"};
+    return std::string(entries[static_cast<int>(std::get<0>(info.param))]) +
+           answers[static_cast<int>(std::get<1>(info.param))];
+}
+INSTANTIATE_TEST_SUITE_P(Paths, DiscardPrompt,
+                         testing::Combine(testing::Values(Entry::Open, Entry::Drop, Entry::Next),
+                                          testing::Values(Answer::Cancel, Answer::No, Answer::YesSaved,
+                                                          Answer::YesNotSaved)),
+                         DiscardPromptName);
+
+TEST_F(MainFormTest, LoadsSayWhatIsWrongWithAFile) {
+    auto form = MakeForm();
+    std::string good = Photo("good.jpg"), waiting = Photo("waiting.jpg");
+    OpenThroughDialog(*form, {good});
+    MainFormProbe::RecordEdit(*form);
+    // A PNG over an edited photograph: named at once, with no question
+    // about the edits, which stay; the photograph behind it waits.
+    std::string png = dir / "holiday.jpg";
+    test::WriteFileBytes(png, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'});
+    OpenThroughDialog(*form, {png, waiting});
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.messages[0].type, MsgType::Error);
+    EXPECT_EQ(platform.messages[0].text,
+              "holiday.jpg is a PNG image, not a JPEG photograph; Scarlex edits JPEG files only");
+    EXPECT_EQ(form->CurrentPath(), good);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+    EXPECT_EQ(MainFormProbe::Pending(*form), std::vector<std::string>{waiting});
+
+    // A cut-off file opens with a warning naming the damage.
+    std::vector<uint8_t> bytes = test::ReadFileBytes(Photo("whole.jpg", 96, 200));
+    bytes.resize(bytes.size() / 2);
+    test::WriteFileBytes(dir / "cut.jpg", bytes);
+    platform.messages.clear();
+    platform.messageAnswers.push_back(MsgAnswer::No);  // the edit may go
+    OpenThroughDialog(*form, {dir / "cut.jpg"});
+    EXPECT_EQ(form->CurrentPath(), waiting);  // the oldest name first
+    platform.messages.clear();
+    form->TBNext->click();
+    EXPECT_EQ(form->CurrentPath(), dir / "cut.jpg");
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.messages[0].type, MsgType::Warning);
+    EXPECT_EQ(platform.messages[0].text.rfind("cut.jpg is damaged: the file ends early, so the lower part", 0), 0u)
+        << platform.messages[0].text;
+
+    // Named on the command line, a message waits until the window is up.
+    platform.messages.clear();
+    auto started = MakeForm({png});
+    EXPECT_TRUE(platform.messages.empty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return platform.messages.size() == 1; }, 2000));
+}
+
+TEST_F(MainFormTest, TheTitleMarksUnsavedChangesAndEverySaveReports) {
+    auto form = MakeForm();
+    OpenThroughDialog(*form, {Photo("a.jpg")});
+    EXPECT_EQ(ShownCaption(*form), "Scarlex : a.jpg");
+    MainFormProbe::RecordEdit(*form);
+    MainFormProbe::RecordEdit(*form);
+    EXPECT_EQ(ShownCaption(*form), "Scarlex : a.jpg*");
+    form->report = {dir / "a - nre.jpg", "", 2, {}, 48213};
+    form->AutoSave1->trigger();
+    EXPECT_FALSE(form->isWindowModified());
+    EXPECT_EQ(form->StatusBar->currentMessage().toStdString(), "Saved a - nre.jpg (2 edits, 48 kB)");
+    // A hint passing over the report does not wipe it.
+    QStatusTipEvent tip(QStringLiteral("Open File")), gone{QString()};
+    QCoreApplication::sendEvent(form.get(), &tip);
+    QCoreApplication::sendEvent(form.get(), &gone);
+    EXPECT_EQ(form->StatusBar->currentMessage(), form->Report());
+    // Saved elsewhere than beside the photograph: the folder is named too.
+    TempDir elsewhere;
+    form->report = {elsewhere / "b.jpg", "", 1, {}, 2500000};
+    form->Save1->trigger();
+    EXPECT_EQ(form->Report().toStdString(),
+              "Saved " + elsewhere / "b.jpg" + " (1 edit, " + QLocale().toString(2.5, 'f', 1).toStdString() + " MB)");
+    form->Undo1->trigger();  // one row left, changed since the save
+    EXPECT_TRUE(form->isWindowModified());
+    form->Undo1->trigger();  // back to the photograph as loaded
+    EXPECT_EQ(ShownCaption(*form), "Scarlex : a.jpg");
+}
+
+TEST_F(MainFormTest, TheViewTakesTheKeysAndTheOpenDialogStartsBesideThePhotograph) {
+    auto form = MakeForm();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    form->SEAttenuation->setFocus();
+    MainFormProbe::SetRememberOpenFolder(*form, false);
+    OpenThroughDialog(*form, {Photo("a.jpg")});
+    EXPECT_EQ(QApplication::focusWidget(), form->ImageOnForm);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown);
+    EXPECT_EQ(form->SEAttenuation->value(), 0);  // the key reached the view
+    OpenThroughDialog(*form, {});
+    ASSERT_EQ(platform.openRequests.size(), 2u);
+    EXPECT_EQ(platform.openRequests[1].initialFolder, dir.path().string() + "/");
+}
+
 // --- Faults the window guards against --------------------------------------
 
 TEST_F(MainFormTest, ARejectedBatchNeverRetargetsTheCurrentPhotograph) {
@@ -671,7 +840,7 @@ TEST_F(MainFormTest, ARejectedBatchNeverRetargetsTheCurrentPhotograph) {
     OpenThroughDialog(*form, {a});
     OpenThroughDialog(*form, {dir / "b.jpeg", dir / "c.png"});
     EXPECT_EQ(form->CurrentPath(), a);
-    EXPECT_EQ(form->windowTitle(), "Scarlex : a.jpg");
+    EXPECT_EQ(Caption(*form), "Scarlex : a.jpg");
 }
 
 TEST_F(MainFormTest, APhotographThatCannotBeDecodedStopsTheLoad) {
@@ -692,7 +861,7 @@ TEST_F(MainFormTest, APhotographThatCannotBeDecodedStopsTheLoad) {
         OpenThroughDialog(*form, {bad});
         ASSERT_EQ(platform.messages.size(), 1u);
         EXPECT_EQ(platform.messages[0].type, MsgType::Error);
-        EXPECT_EQ(form->windowTitle(), "Scarlex : good.jpg");
+        EXPECT_EQ(Caption(*form), "Scarlex : good.jpg");
         EXPECT_EQ(form->CurrentPath(), good);
         EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), before), "");
         EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
@@ -729,6 +898,7 @@ TEST_F(MainFormTest, CommandsThatChangeThePhotographWaitForARemoval) {
     EXPECT_TRUE(MainFormProbe::AbortRemoval(*form));
     EXPECT_TRUE(platform.messages.empty());
     MainFormProbe::SetRemoving(*form, false);
+    platform.messageAnswers.push_back(MsgAnswer::No);  // the edit may go
     form->TBNext->click();
     EXPECT_EQ(form->CurrentPath(), b);
 }
@@ -786,7 +956,31 @@ TEST_F(MainFormTest, AnExceptionInAHandlerIsShownAndTheProgramGoesOn) {
     EXPECT_EQ(platform.messages[0].text, "something broke");
     EXPECT_EQ(platform.messages[1].text, "");
     OpenThroughDialog(*form, {Photo("a.jpg")});
-    EXPECT_EQ(form->windowTitle(), "Scarlex : a.jpg");
+    EXPECT_EQ(Caption(*form), "Scarlex : a.jpg");
+}
+
+TEST_F(MainFormTest, AFatalErrorIsShownOverTheWindowWrittenOnceAndEndsWithStatusOne) {
+    std::vector<QWidget*> parents;
+    bool overTheWindow = false;
+    platform.beforeAnswer = [&] { overTheWindow = MainForm && MainForm->isVisible() && parents.back() == MainForm; };
+    ProgramParts parts;
+    parts.setDialogParent = [&](QWidget* w) { parents.push_back(w); };
+    parts.messageLoop = []() -> int { throw std::runtime_error("the picture does not fit in memory"); };
+    testing::internal::CaptureStderr();
+    const int status = RunMainWindow(test::TestApplication(), platform, {}, parts);
+    const std::string err = testing::internal::GetCapturedStderr();
+    platform.beforeAnswer = nullptr;
+    EXPECT_EQ(status, 1);
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.messages[0].text, "the picture does not fit in memory");
+    EXPECT_TRUE(overTheWindow);
+    EXPECT_NE(err.find("scarlex: the picture does not fit in memory\n"), std::string::npos) << err;
+    EXPECT_EQ(err.find("scarlex: ", err.find("scarlex: ") + 1), std::string::npos) << "one line: " << err;
+    // The dialogs let go of the window before it went.
+    EXPECT_EQ(parents, (std::vector<QWidget*>{parents.front(), nullptr}));
+    EXPECT_EQ(MainForm, nullptr);
+    parts.messageLoop = [] { return 0; };
+    EXPECT_EQ(RunMainWindow(test::TestApplication(), platform, {}, parts), 0);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -122,6 +123,33 @@ TEST(QtPlatformDialogs, OpenDialogStartsInTheFolderWithTheFiltersAndReturnsTheCh
         } else {
             EXPECT_FALSE(chosen.has_value());
         }
+    }
+}
+
+TEST(QtPlatformDialogs, SaveDialogStartsInTheAskedFolderWithTheProposedName) {
+    test::TestApplication();
+    QtPlatform platform;
+    QTemporaryDir remembered, photographs;
+    ASSERT_TRUE(remembered.isValid() && photographs.isValid());
+    for (bool withFolder : {true, false}) {
+        SCOPED_TRACE(withFolder ? "a starting folder" : "none");
+        FileDialogRequest request;
+        request.filter = "JPEG (*.jpg;*.jpeg)|*.jpg";
+        request.fileName = FromQString(photographs.filePath(QStringLiteral("IMG_1 - nre.jpg")));
+        if (withFolder) request.initialFolder = FromQString(remembered.path()) + "/";
+        QString shownFolder, shownName;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            shownFolder = dialog->directory().absolutePath();
+            const QStringList selected = dialog->selectedFiles();
+            shownName = selected.isEmpty() ? QString() : QFileInfo(selected.front()).fileName();
+            dialog->reject();
+        });
+        EXPECT_FALSE(platform.SaveFileDialog(request).has_value());
+        // The proposed name's own folder applies only when none is asked for.
+        EXPECT_EQ(shownFolder, QDir(withFolder ? remembered.path() : photographs.path()).absolutePath());
+        EXPECT_EQ(shownName, QStringLiteral("IMG_1 - nre.jpg"));
     }
 }
 

@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QFontMetrics>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -17,10 +19,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 #include "AppTestSupport.h"
+#include "app/MainWidgets.h"
 #include "app/Unit1.h"
 #include "codec/JpegCodec.h"
+#include "editing/EditScript.h"
 #include "platform/ScriptedPlatform.h"
 #include "settings/Prefs.h"
 #include "support/Coefficients.h"
@@ -39,6 +44,9 @@ struct MainFormProbe {
     static bool Removing(const TMainForm& f) { return f.Removing; }
     static scarlex::SettingsModel& Settings(TMainForm& f) { return f.Settings; }
 };
+
+// The caption without the unsaved-changes placeholder.
+std::string Caption(const QWidget& w) { return w.windowTitle().remove(QStringLiteral("[*]")).toStdString(); }
 
 namespace {
 
@@ -91,8 +99,11 @@ protected:
     }
     void TearDown() override { test::TestApplication().SetErrorPlatform(nullptr); }
 
-    std::unique_ptr<TMainForm> Open(const std::string& name) {
-        auto form = std::make_unique<TMainForm>(platform, std::vector<std::string>{name});
+    // `name` shown, `waiting` queued behind it.
+    std::unique_ptr<TMainForm> Open(const std::string& name, const std::vector<std::string>& waiting = {}) {
+        std::vector<std::string> args{name};
+        args.insert(args.end(), waiting.begin(), waiting.end());
+        auto form = std::make_unique<TMainForm>(platform, args);
         form->show();
         form->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
@@ -200,6 +211,7 @@ class AbortTest : public WorkflowTest, public testing::WithParamInterface<AbortB
 
 TEST_P(AbortTest, AnAbortDuringALongWalkRestoresEveryPixelAndRecordsNothing) {
     auto form = Open(photo);
+    MainFormProbe::Settings(*form).LimitToGlass = false;  // the whole large pupil: a long walk
     AimAt(*form, kBigX, kBigY);
     const QPoint at = ViewPoint(*form, kBigX, kBigY);
     int pumps = 0;
@@ -225,6 +237,7 @@ TEST_P(AbortTest, AnAbortDuringALongWalkRestoresEveryPixelAndRecordsNothing) {
     EXPECT_FALSE(MainFormProbe::Removing(*form));
     EXPECT_TRUE(form->ImageOnForm->State().MagnifierOn);  // a right release does not toggle it
     EXPECT_NE(platform.CurrentCursorShape(), CursorShape::Hourglass);
+    EXPECT_EQ(form->Report().toStdString(), "Removal stopped: the photograph is as it was");
     // The next click works as usual.
     form->Undo1->setEnabled(false);
     ClickAtCrosshair(*form);
@@ -258,6 +271,9 @@ TEST_F(WorkflowTest, AutoSaveWritesTheNamedFileWithOnlyTheEditedBlocksChanged) {
     ASSERT_TRUE(std::filesystem::exists(out)) << (platform.messages.empty() ? "" : platform.messages.back().text);
     EXPECT_TRUE(MainFormProbe::Saved(*form));
     EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);  // saving keeps the rows
+    const long long size = static_cast<long long>(std::filesystem::file_size(out));
+    EXPECT_EQ(form->StatusBar->currentMessage().toStdString(),
+              "Saved face - nre.jpg (1 edit, " + QLocale().toString(size / 1000.0, 'f', 0).toStdString() + " kB)");
 
     Bitmap saved;
     Sampling sampling;
@@ -321,6 +337,8 @@ TEST_F(WorkflowTest, YesAtThePromptSavesThroughTheDialogAndCloses) {
     platform.saveAnswers = {chosen};
     EXPECT_TRUE(form->close());
     ASSERT_EQ(platform.saveRequests.size(), 1u);
+    // Nothing remembered yet: the dialog starts beside the photograph.
+    EXPECT_EQ(platform.saveRequests[0].initialFolder, dir.path().string() + "/");
     ASSERT_TRUE(std::filesystem::exists(chosen));
     Bitmap saved;
     Sampling sampling;
@@ -418,5 +436,180 @@ TEST_F(WorkflowTest, TheFirstRunShowsTheStartupHintsAndTheTickIsWrittenAtExit) {
     again.show();
     EXPECT_FALSE(MainFormProbe::Settings(again).StartupHints);
 }
+
+// --- A click stays inside the glass ------------------------------------------
+
+// Pixels that differ from the photograph as loaded.
+std::vector<std::pair<int, int>> ChangedPixels(const Bitmap& now, const Bitmap& loaded) {
+    std::vector<std::pair<int, int>> changed;
+    for (int y = 0; y < now.Height(); ++y)
+        for (int x = 0; x < now.Width(); ++x)
+            if (std::memcmp(now.Pixel(x, y), loaded.Pixel(x, y), 3) != 0) changed.emplace_back(x, y);
+    return changed;
+}
+
+TEST_F(WorkflowTest, AClickInALargeRedAreaStaysInsideTheGlassAndSaysSo) {
+    auto form = Open(photo);
+    AimAt(*form, kBigX, kBigY);
+    ClickRequest click;
+    QObject::connect(form->ImageOnForm, &ImageOnForm::clickAt, form.get(), [&](const ClickRequest& r) { click = r; });
+    ClickAtCrosshair(*form);
+    ASSERT_EQ(MainFormProbe::UndoRows(*form), 1);
+    // The glass's radius in bitmap pixels, around the aimed pixel.
+    const ViewState& view = form->ImageOnForm->State();
+    const double glass = static_cast<double>(view.Radius) * view.ViewScale / view.Magnification;
+    ASSERT_LT(2 * glass, kBigR) << "the red area must reach beyond the glass";
+    const auto changed = ChangedPixels(form->Photograph(), loaded);
+    ASSERT_FALSE(changed.empty());
+    for (const auto& [x, y] : changed) {
+        const double d = std::hypot(x - click.x, y - click.y);
+        ASSERT_LT(d, glass + 1) << "pixel " << x << "," << y << " outside the glass";
+    }
+    // The red beyond the glass is untouched, and the status bar says where
+    // the removal stopped and how to take it back.
+    EXPECT_TRUE(RedDominant(form->Photograph(), kBigX + kBigR - 10, kBigY));
+    EXPECT_EQ(form->Report().toStdString(), QLocale().toString(static_cast<qlonglong>(changed.size())).toStdString() +
+                                                " pixels changed, up to the edge of the glass \u2014 Ctrl+Z takes it back");
+    // A pupil that fits inside the glass is simply reported.
+    QTest::mouseClick(form->ImageOnForm, Qt::RightButton, {}, ViewPoint(*form, kBigX, kBigY));
+    AimAt(*form, kPupilX, kPupilY);
+    ClickAtCrosshair(*form);
+    EXPECT_EQ(form->Report().toStdString().rfind("Removed the red from ", 0), 0u);
+    EXPECT_EQ(form->Report().toStdString().find("edge"), std::string::npos) << form->Report().toStdString();
+}
+
+TEST_F(WorkflowTest, WithTheGlassLimitOffAClickWalksAsTheCommandLineDoes) {
+    auto form = Open(photo);
+    MainFormProbe::Settings(*form).LimitToGlass = false;
+    AimAt(*form, kBigX, kBigY);
+    ClickRequest click;
+    QObject::connect(form->ImageOnForm, &ImageOnForm::clickAt, form.get(), [&](const ClickRequest& r) { click = r; });
+    ClickAtCrosshair(*form);
+    ASSERT_EQ(MainFormProbe::UndoRows(*form), 1);
+
+    // scarlex-cli edit IN OUT --click X,Y on the same pixels.
+    Bitmap cli = loaded;
+    DBUndoTable undo;
+    EditSession session(cli, undo);
+    std::vector<EditStep> steps;
+    ASSERT_EQ(ParseEditScript({"--click", std::to_string(click.x) + "," + std::to_string(click.y)}, steps), "");
+    ASSERT_EQ(session.ApplyAll(steps), "");
+    ASSERT_EQ(undo.Count(), 1u);
+    EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), cli), "");
+    EXPECT_FALSE(RedDominant(form->Photograph(), kBigX + kBigR - 10, kBigY));  // the whole area
+}
+
+TEST_F(WorkflowTest, AClickThatChangesNothingSaysWhyAndRecordsNothing) {
+    auto form = Open(photo);
+    AimAt(*form, 30, 30);  // skin
+    ClickAtCrosshair(*form);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 0);
+    EXPECT_FALSE(form->Undo1->isEnabled());
+    EXPECT_FALSE(form->isWindowModified());
+    EXPECT_EQ(form->Report(), QString::fromUtf8(kNothingRemoved));
+    EXPECT_EQ(form->StatusBar->currentMessage(), form->Report());
+    // Read whole even in the narrowest window.
+    form->resize(kMinimumWidth, form->height());
+    QTest::qWait(20);
+    form->StatusBar->ShowFitted(form->Report());
+    EXPECT_LE(QFontMetrics(form->StatusBar->font()).horizontalAdvance(form->Report()), form->StatusBar->width());
+    EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), loaded), "");
+}
+
+// --- Edits survive a save that does not happen ------------------------------
+
+enum class Route { CloseYes, NextYes, AutoSaveAndClose, AutoSaveAndNext };
+enum class Failure { Cancelled, Refused, Failed };
+struct KeptCase {
+    Route route;
+    Failure failure;
+};
+
+class EditKeeping : public WorkflowTest, public testing::WithParamInterface<KeptCase> {
+protected:
+    void TearDown() override {
+        if (!readOnly.empty()) std::filesystem::permissions(readOnly, std::filesystem::perms::owner_all);
+        WorkflowTest::TearDown();
+    }
+    std::string readOnly;
+};
+
+TEST_P(EditKeeping, TheWindowStaysOnThePhotographWithItsEdits) {
+    const auto [route, failure] = GetParam();
+    const bool automatic = route == Route::AutoSaveAndClose || route == Route::AutoSaveAndNext;
+    const std::string second = dir / "second.jpg";
+    std::filesystem::copy_file(photo, second);
+    auto form = Open(photo, {second});
+    SettingsModel& settings = MainFormProbe::Settings(*form);
+    AimAt(*form, kPupilX, kPupilY);
+    ClickAtCrosshair(*form);
+    ASSERT_EQ(MainFormProbe::UndoRows(*form), 1);
+    const Bitmap edited = form->Photograph();
+
+    std::string out = automatic ? dir / "face - nre.jpg" : dir / "chosen.jpg";
+    if (failure == Failure::Cancelled && automatic) {
+        // Auto Save onto the photograph itself asks first; No goes to the
+        // save dialog. (Auto Save and Next is offered from the load.)
+        settings.AppendEnabled = false;
+        out = photo;
+        platform.messageAnswers.push_back(MsgAnswer::No);
+    } else if (failure == Failure::Refused) {
+        // The original's new name is taken and numbering is off.
+        settings.RenameOriginal = true;
+        settings.NumberDuplicates = false;
+        test::WriteFileBytes(dir / "face.OGL", {'x'});
+    } else if (failure == Failure::Failed && ::geteuid() != 0) {
+        // A folder the program may not write in.
+        readOnly = automatic ? dir.path().string() : dir / "locked";
+        std::filesystem::create_directories(readOnly);
+        if (!automatic) out = readOnly + "/chosen.jpg";
+        std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    } else if (failure == Failure::Failed) {
+        std::filesystem::create_directory(out);  // root writes anywhere: a folder in the way
+    }
+    platform.saveAnswers.push_back(failure == Failure::Cancelled ? std::nullopt : std::optional<std::string>(out));
+    if (!automatic) platform.messageAnswers.push_front(MsgAnswer::Yes);
+    switch (route) {
+        case Route::CloseYes: EXPECT_FALSE(form->close()); break;
+        case Route::NextYes: QTest::keyClick(form.get(), Qt::Key_N, Qt::ControlModifier); break;
+        case Route::AutoSaveAndClose: QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier); break;
+        case Route::AutoSaveAndNext:
+            QTest::keyClick(form.get(), Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
+            break;
+    }
+    ASSERT_FALSE(platform.messages.empty());
+    if (failure != Failure::Cancelled) {
+        EXPECT_EQ(platform.messages.back().type, failure == Failure::Refused ? MsgType::Warning : MsgType::Error);
+    }
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(form->CurrentPath(), photo);
+    EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), edited), "");
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+    EXPECT_FALSE(MainFormProbe::Saved(*form));
+    EXPECT_TRUE(std::filesystem::is_regular_file(photo));
+    if (out != photo) {
+        EXPECT_FALSE(std::filesystem::is_regular_file(out)) << out;
+    }
+    platform.messageAnswers = {MsgAnswer::No};  // closing still asks
+    EXPECT_TRUE(form->close());
+}
+
+std::string KeptName(const testing::TestParamInfo<KeptCase>& info) {
+    const char* const routes[] = {"CloseYes", "NextYes", "AutoSaveAndClose", "AutoSaveAndNext"};
+    const char* const failures[] = {"Cancelled", "Refused", "Failed"};
+    return std::string(routes[static_cast<int>(info.param.route)]) + failures[static_cast<int>(info.param.failure)];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Saves, EditKeeping,
+    testing::Values(KeptCase{Route::CloseYes, Failure::Cancelled}, KeptCase{Route::CloseYes, Failure::Refused},
+                    KeptCase{Route::CloseYes, Failure::Failed}, KeptCase{Route::NextYes, Failure::Cancelled},
+                    KeptCase{Route::NextYes, Failure::Refused}, KeptCase{Route::NextYes, Failure::Failed},
+                    KeptCase{Route::AutoSaveAndClose, Failure::Refused},
+                    KeptCase{Route::AutoSaveAndClose, Failure::Failed},
+                    KeptCase{Route::AutoSaveAndNext, Failure::Cancelled},
+                    KeptCase{Route::AutoSaveAndNext, Failure::Refused},
+                    KeptCase{Route::AutoSaveAndNext, Failure::Failed}),
+    KeptName);
 
 }  // namespace

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# The whole job on the real program under a virtual X server: open a copy
-# of the sample photograph, find its left pupil on the screen, right click
-# for the magnifier (screenshot kept), click to remove the red, Ctrl+Alt+S,
-# close with Ctrl+Q; then the output "<name> - nre.jpg" must exist and its
-# pupil must no longer be red.
+# The whole job on the real program under a virtual X server, by real keys:
+# three copies of the sample photograph are opened; on the first, find its
+# left pupil on the screen, right click for the magnifier (screenshot kept)
+# and click to remove the red; the title then carries the unsaved mark.
+# Ctrl+Q asks (Esc keeps the window; Yes and an Esc in the save dialog keep
+# it too), Ctrl+N asks (Esc stays), Ctrl+Alt+S saves and Ctrl+N moves on
+# without asking. On the second, a click and Ctrl+N: Yes and Return in the
+# save dialog save it and move on. On the third, a click and Ctrl+Q: No
+# ends the program with status 0. Both outputs "<name> - nre.jpg" must have
+# lost the red of their left pupil, and the third must not be written.
 # Usage: e2e_window.sh PROGRAM SAMPLE.jpg [ARTEFACT_DIR]
 # Exit 77 (skipped) when the X tools or the sample are missing.
 set -u
@@ -26,6 +31,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 photo="$work/sample.jpg"
 cp "$sample" "$photo"
+cp "$sample" "$work/second.jpg"
+cp "$sample" "$work/third.jpg"
 # A settings file of this run only: no startup hints window to wait on.
 mkdir -p "$work/config"
 printf '[General]\nStartup Hints=0\n' > "$work/config/$(basename "$program").INI"
@@ -34,9 +41,52 @@ cat > "$work/drive.sh" <<'INNER'
 set -u
 program=$1; photo=$2; work=$3
 export XDG_CONFIG_HOME="$work/config"
-"$program" "$photo" > "$work/program.log" 2>&1 &
+"$program" "$photo" "$work/second.jpg" "$work/third.jpg" > "$work/program.log" 2>&1 &
 pid=$!
 fail() { echo "$*"; kill "$pid" 2>/dev/null; cat "$work/program.log"; exit 1; }
+# Waits until a window with exactly this name is shown; prints its id.
+await_window() {
+  local id=""
+  for _ in $(seq 1 100); do
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+await_gone() {
+  for _ in $(seq 1 100); do
+    [ -z "$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null)" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+# The main window's caption becomes exactly this.
+await_caption() {
+  local now=""
+  for _ in $(seq 1 100); do
+    now=$(xdotool getwindowname "$wid" 2>/dev/null)
+    [ "$now" = "$1" ] && return 0
+    sleep 0.1
+  done
+  echo "caption is '$now', not '$1'"
+  return 1
+}
+# A key to the main window, then a key to the box it brings up (kept as a
+# screenshot when a name is given).
+answer() {  # KEY BOX-TITLE ANSWER-KEY [SHOT]
+  xdotool windowfocus --sync "$wid" 2>/dev/null
+  xdotool key --clearmodifiers "$1"
+  local box
+  box=$(await_window "$2") || fail "$1 showed no '$2' window"
+  sleep 0.3
+  [ -n "${4:-}" ] && { xwd -id "$box" -silent > "$work/$4.xwd" || true; }
+  xdotool windowfocus --sync "$box" 2>/dev/null
+  xdotool key --clearmodifiers "$3"
+  await_gone "$2" || fail "'$2' did not go on $3"
+  sleep 0.3
+}
 expected="Scarlex : $(basename "$photo")"
 wid=""
 for _ in $(seq 1 100); do
@@ -94,24 +144,75 @@ xdotool click 3
 sleep 0.5
 xwd -id "$wid" -silent > "$work/magnifier.xwd" || fail "screenshot of the magnifier failed"
 echo "magnifier screenshot: $(stat -c %s "$work/magnifier.xwd") bytes"
-# Click: the removal at the crosshair.
+# Click: the removal at the crosshair; the title marks the unsaved edit.
 xdotool click 1
-sleep 1
+await_caption "${expected}*" || fail "no unsaved-changes mark after the edit"
+echo "edited: $(xdotool getwindowname "$wid")"
+
+# The close prompt: Esc (Cancel) keeps the window and the edit.
+answer ctrl+q "Confirm" Escape prompt
+kill -0 "$pid" 2>/dev/null || fail "Cancel at the close prompt ended the program"
+await_caption "${expected}*" || fail "Cancel at the close prompt lost the edit"
+echo "close prompt, Cancel: still on the edit"
+# Yes, then Esc in the save dialog: still open, still edited.
+answer ctrl+q "Confirm" y
+dialog=$(await_window "Save As...") || fail "Yes at the close prompt showed no save dialog"
+xdotool windowfocus --sync "$dialog" 2>/dev/null
+xdotool key --clearmodifiers Escape
+await_gone "Save As..." || fail "the save dialog did not go on Esc"
+sleep 0.3
+kill -0 "$pid" 2>/dev/null || fail "a cancelled save at the close prompt ended the program"
+await_caption "${expected}*" || fail "a cancelled save at the close prompt lost the edit"
+echo "close prompt, Yes and a cancelled save: still on the edit"
+# The Next prompt: Esc stays on this photograph.
+answer ctrl+n "Confirm" Escape
+await_caption "${expected}*" || fail "Cancel at the Next prompt moved on"
+echo "Next prompt, Cancel: still on the edit"
+
+xdotool windowfocus --sync "$wid" 2>/dev/null
 xdotool key --clearmodifiers ctrl+alt+s
-out="$(dirname "$photo")/$(basename "$photo" .jpg) - nre.jpg"
+out="$work/sample - nre.jpg"
 for _ in $(seq 1 100); do
   [ -s "$out" ] && break
   sleep 0.1
 done
 [ -s "$out" ] || fail "Auto Save wrote no '$out'"
+await_caption "$expected" || fail "the mark stayed after Auto Save"
 echo "saved: $out"
+# Saved: Next asks nothing.
+xdotool key --clearmodifiers ctrl+n
+await_caption "Scarlex : second.jpg" || fail "Next after a save did not move on"
+echo "Next without a question: $(xdotool getwindowname "$wid")"
+
+# The second: a click, then Next; Yes and Return in the save dialog save
+# it under the proposed name and move on.
 sleep 0.5
-xdotool key --clearmodifiers ctrl+q
+xdotool click 1
+await_caption "Scarlex : second.jpg*" || fail "no edit on the second photograph"
+answer ctrl+n "Confirm" y
+dialog=$(await_window "Save As...") || fail "Yes at the Next prompt showed no save dialog"
+sleep 0.5
+xwd -id "$dialog" -silent > "$work/savedialog.xwd" || true
+xdotool windowfocus --sync "$dialog" 2>/dev/null
+xdotool key --clearmodifiers Return
+await_gone "Save As..." || fail "the save dialog did not take Return"
+await_caption "Scarlex : third.jpg" || fail "Next did not move on after the save"
+[ -s "$work/second - nre.jpg" ] || fail "Yes at the Next prompt saved no 'second - nre.jpg'"
+echo "Next prompt, Yes: saved 'second - nre.jpg' and moved on"
+
+# The third: a click, then Ctrl+Q and No: the program ends, nothing saved.
+sleep 0.5
+xdotool click 1
+await_caption "Scarlex : third.jpg*" || fail "no edit on the third photograph"
+xwd -id "$wid" -silent > "$work/final.xwd" || true
+answer ctrl+q "Confirm" n
 for _ in $(seq 1 100); do
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.1
 done
-kill -0 "$pid" 2>/dev/null && fail "Ctrl+Q did not close the window (an unsaved-changes prompt?)"
+kill -0 "$pid" 2>/dev/null && fail "No at the close prompt did not close the window"
+[ -e "$work/third - nre.jpg" ] && fail "No at the close prompt saved all the same"
+echo "close prompt, No: closed without saving"
 wait "$pid"
 status=$?
 echo "exit status: $status"
@@ -122,7 +223,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/drive.sh" "$program" "$photo"
 status=$?
 if [ -n "$shots" ]; then
   mkdir -p "$shots"
-  for f in shown magnifier; do
+  for f in shown magnifier prompt savedialog final; do
     [ -f "$work/$f.xwd" ] && cp "$work/$f.xwd" "$shots/e2e_$f.xwd"
   done
 fi
@@ -136,12 +237,14 @@ level() {  # file x y -> "r g b"
   hdr=$(head -n 3 "$work/check.ppm" | wc -c)
   tail -c +$((hdr + (${3} * width + ${2}) * 3 + 1)) "$work/check.ppm" | head -c 3 | od -An -tu1
 }
-out="$work/sample - nre.jpg"
 read -r r0 g0 b0 < <(level "$photo" 652 540)
-read -r r1 g1 b1 < <(level "$out" 652 540)
-read -r r2 g2 b2 < <(level "$out" 948 540)
-echo "pupil (652,540): before $r0 $g0 $b0, after $r1 $g1 $b1; other pupil after: $r2 $g2 $b2"
 if [ "$r0" -le $((2 * g0)) ]; then echo "the sample's pupil is not red to begin with"; exit 1; fi
-if [ "$r1" -gt $((g1 * 3 / 2)) ] && [ "$r1" -gt $((b1 * 3 / 2)) ]; then echo "the saved pupil is still red"; exit 1; fi
-if [ "$r2" -le $((2 * g2)) ]; then echo "the other pupil was changed too"; exit 1; fi
+for name in "sample" "second"; do
+  out="$work/$name - nre.jpg"
+  read -r r1 g1 b1 < <(level "$out" 652 540)
+  read -r r2 g2 b2 < <(level "$out" 948 540)
+  echo "$name: pupil (652,540) before $r0 $g0 $b0, after $r1 $g1 $b1; other pupil after: $r2 $g2 $b2"
+  if [ "$r1" -gt $((g1 * 3 / 2)) ] && [ "$r1" -gt $((b1 * 3 / 2)) ]; then echo "the saved pupil is still red"; exit 1; fi
+  if [ "$r2" -le $((2 * g2)) ]; then echo "the other pupil was changed too"; exit 1; fi
+done
 echo "e2e: the whole job done"

@@ -42,7 +42,7 @@ TEST(CliCodec, ErrorsGiveOneLineAndStatusOne) {
 
     WriteFileBytes(dir / "png.jpg", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'});
     EXPECT_EQ(Cli("decode " + Quote(dir / "png.jpg") + " " + Quote(dir / "x.ppm"), &out), 1);
-    EXPECT_NE(out.find("Not a JPEG file"), std::string::npos) << out;
+    EXPECT_NE(out.find("png.jpg is a PNG image, not a JPEG photograph"), std::string::npos) << out;
     EXPECT_FALSE(std::filesystem::exists(dir / "x.ppm"));
 
     EXPECT_EQ(Cli("reencode onlyone", &out), 1);

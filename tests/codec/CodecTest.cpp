@@ -214,7 +214,7 @@ TEST_F(BridgeFailures, DamagedOrForeignInputIsRefusedWithTheLibrarysMessage) {
     ExpectRefused(dir / "missing.jpg", "can't open image\nClosing...");
 
     WriteFileBytes(dir / "empty.jpg", {});
-    ExpectRefused(dir / "empty.jpg", "Empty input file");
+    ExpectRefused(dir / "empty.jpg", "empty.jpg is an empty file, not a JPEG photograph");
 
     WriteFileBytes(dir / "text.jpg", {'h', 'e', 'l', 'l', 'o', '\n'});
     ExpectRefused(dir / "text.jpg", "Not a JPEG file");

@@ -50,13 +50,13 @@ struct FakeHost : QueueHost {
     bool next = false;
     bool autoSaveNext = false;
     std::vector<std::string> loads;
-    bool loadSucceeds = true;
+    LoadOutcome outcome = LoadOutcome::Loaded;
     bool AutoSavePossible() override { return possible; }
     void SetNextEnabled(bool e) override { next = e; }
     void SetAutoSaveNextEnabled(bool e) override { autoSaveNext = e; }
-    bool LoadImageFile(const std::string& name) override {
+    LoadOutcome LoadImageFile(const std::string& name) override {
         loads.push_back(name);
-        return loadSucceeds;
+        return outcome;
     }
 };
 
@@ -73,7 +73,7 @@ TEST(QueueOrder, OneNameLoadsAndLeavesNextOff) {
     FakeHost host;
     host.next = host.autoSaveNext = true;  // whatever they were
     q.Offer("/a.jpg");
-    EXPECT_EQ(OpenNextPending(q, host, AutoSaveTest::Apply), "/a.jpg");
+    EXPECT_EQ(OpenNextPending(q, host, AutoSaveTest::Apply).name, "/a.jpg");
     EXPECT_EQ(host.loads, std::vector<std::string>{"/a.jpg"});
     EXPECT_FALSE(host.next);
     EXPECT_FALSE(host.autoSaveNext);
@@ -92,12 +92,12 @@ TEST_P(ThreeNames, NextButtonsFollowTheQueue) {
     EXPECT_EQ(host.loads.back(), "/1.jpg");
     EXPECT_TRUE(host.next);
     EXPECT_EQ(host.autoSaveNext, test == AutoSaveTest::Skip || possible);
-    EXPECT_EQ(OpenNextInQueue(q, host), "/2.jpg");
+    EXPECT_EQ(OpenNextInQueue(q, host).name, "/2.jpg");
     EXPECT_TRUE(host.next);
-    EXPECT_EQ(OpenNextInQueue(q, host), "/3.jpg");
+    EXPECT_EQ(OpenNextInQueue(q, host).name, "/3.jpg");
     EXPECT_FALSE(host.next);
     EXPECT_FALSE(host.autoSaveNext);
-    EXPECT_EQ(OpenNextInQueue(q, host), "");
+    EXPECT_EQ(OpenNextInQueue(q, host).name, "");
     EXPECT_EQ(host.loads.size(), 3u);
 }
 
@@ -127,7 +127,7 @@ TEST(QueueOrder, RejectedBatchWithNothingWaitingLoadsNothingAndLeavesButtons) {
     host.next = true;
     host.autoSaveNext = true;
     q.OfferAll({"/a.jpeg", "/b.png"});
-    EXPECT_EQ(OpenNextPending(q, host, AutoSaveTest::Apply), "");
+    EXPECT_EQ(OpenNextPending(q, host, AutoSaveTest::Apply).name, "");
     EXPECT_TRUE(host.loads.empty());
     EXPECT_TRUE(host.next);
     EXPECT_TRUE(host.autoSaveNext);
@@ -136,12 +136,29 @@ TEST(QueueOrder, RejectedBatchWithNothingWaitingLoadsNothingAndLeavesButtons) {
 TEST(QueueOrder, AFailedLoadDoesNotBlockTheQueue) {
     FileQueue q;
     FakeHost host;
-    host.loadSucceeds = false;
+    host.outcome = LoadOutcome::Failed;
     q.OfferAll({"/bad.jpg", "/good.jpg"});
     OpenNextPending(q, host, AutoSaveTest::Apply);
-    host.loadSucceeds = true;
-    EXPECT_EQ(OpenNextInQueue(q, host), "/good.jpg");
+    host.outcome = LoadOutcome::Loaded;
+    EXPECT_EQ(OpenNextInQueue(q, host).name, "/good.jpg");
     EXPECT_TRUE(q.Empty());
+}
+
+TEST(QueueOrder, ADeclinedNextKeepsTheNameFirstAndTheButtonsOn) {
+    FileQueue q;
+    FakeHost host;
+    q.OfferAll({"/1.jpg", "/2.jpg"});
+    OpenNextPending(q, host, AutoSaveTest::Skip);
+    host.outcome = LoadOutcome::Declined;
+    QueueStep step = OpenNextInQueue(q, host);
+    EXPECT_EQ(step.outcome, LoadOutcome::Declined);
+    ASSERT_EQ(q.Count(), 1u);
+    EXPECT_EQ(q.Front(), "/2.jpg");
+    EXPECT_TRUE(host.next);
+    EXPECT_TRUE(host.autoSaveNext);
+    host.outcome = LoadOutcome::Loaded;
+    EXPECT_EQ(OpenNextInQueue(q, host).name, "/2.jpg");
+    EXPECT_FALSE(host.next);
 }
 
 TEST(OpenDialog, RequestAndRememberedFolder) {
@@ -150,6 +167,10 @@ TEST(OpenDialog, RequestAndRememberedFolder) {
     EXPECT_EQ(r.filter, "All (*.jpg;*.jpeg;)|*.jpg;*.jpeg|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg");
     EXPECT_EQ(MakeOpenDialogRequest(false, "/photos/").initialFolder, "");
     EXPECT_EQ(MakeOpenDialogRequest(true, "").initialFolder, "");
+    // Without a remembered folder, that of the photograph on screen.
+    EXPECT_EQ(MakeOpenDialogRequest(false, "/photos/", "/shoot/IMG_1.jpg").initialFolder, "/shoot/");
+    EXPECT_EQ(MakeOpenDialogRequest(true, "", "/shoot/IMG_1.jpg").initialFolder, "/shoot/");
+    EXPECT_EQ(MakeOpenDialogRequest(true, "/photos/", "/shoot/IMG_1.jpg").initialFolder, "/photos/");
 
     EXPECT_EQ(FolderToRemember("/a/b/IMG.jpg", {"/c/x.jpg"}), "/a/b/");
     EXPECT_EQ(FolderToRemember("", {"/c/d/x.jpeg", "/e/y.jpg"}), "/c/d/");

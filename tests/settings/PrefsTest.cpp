@@ -94,6 +94,10 @@ TEST_F(PrefsTest, LayoutCaptionsAndHints) {
               "original being overwritten");
     EXPECT_EQ(prefs.EOpeningMagnification->toolTip(), "Magnification that Scarlex will default to at startup");
     EXPECT_EQ(prefs.CBRememberThresholdSettings->text(), "Remember threshold settings");
+    EXPECT_EQ(prefs.CBLimitToGlass->text(), "Keep a click's removal inside the magnifying glass");
+    EXPECT_EQ(prefs.CBLimitToGlass->parentWidget(), prefs.TMainControls);
+    EXPECT_EQ(prefs.CBAskBeforeDiscard->text(), "Ask before discarding unsaved changes");
+    EXPECT_EQ(prefs.CBAskBeforeDiscard->parentWidget(), prefs.TFiles);
     EXPECT_EQ(prefs.DirDlg.Title, "Folder to move original files to");
 }
 
@@ -110,6 +114,8 @@ TEST_F(PrefsTest, OkTakesEveryValueBackAndApplies) {
         EXPECT_TRUE(prefs.CBIni->isChecked() == before.UseIniFile);
         EXPECT_EQ(prefs.EFileNameAppend->text(), " - nre");
         EXPECT_EQ(prefs.EOpeningMagnification->text(), "5");
+        EXPECT_TRUE(prefs.CBLimitToGlass->isChecked());
+        EXPECT_TRUE(prefs.CBAskBeforeDiscard->isChecked());
         prefs.PageControl1->setCurrentWidget(prefs.TGeneral);
         ClickBox(prefs.CBIni);
         prefs.PageControl1->setCurrentWidget(prefs.TFiles);
@@ -122,7 +128,9 @@ TEST_F(PrefsTest, OkTakesEveryValueBackAndApplies) {
         prefs.CBOriginalsFolder->setChecked(true);
         QTest::mouseClick(prefs.BSelDir, Qt::LeftButton);
         prefs.CBNumberDuplicates->setChecked(false);
+        ClickBox(prefs.CBAskBeforeDiscard);
         prefs.PageControl1->setCurrentWidget(prefs.TMainControls);
+        ClickBox(prefs.CBLimitToGlass);
         prefs.CBForceToGrey->setChecked(false);
         prefs.CBOpenFileFolder->setChecked(false);
         prefs.CBSaveFileFolder->setChecked(false);
@@ -150,6 +158,8 @@ TEST_F(PrefsTest, OkTakesEveryValueBackAndApplies) {
     EXPECT_EQ(s.LimitBorderColour, 0x00FF00u);
     EXPECT_FALSE(s.StartupHints);
     EXPECT_TRUE(s.RememberThresholds);
+    EXPECT_FALSE(s.LimitToGlass);
+    EXPECT_FALSE(s.AskBeforeDiscard);
     // Not the dialog's: untouched.
     EXPECT_EQ(s.NextHint, before.NextHint);
     EXPECT_EQ(s.ThresholdR, before.ThresholdR);

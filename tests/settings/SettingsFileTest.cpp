@@ -43,7 +43,8 @@ std::string FirstDifference(const SettingsModel& a, const SettingsModel& b) {
     SCARLEX_FIELD(LastSaveFolder) SCARLEX_FIELD(NumberDuplicates) SCARLEX_FIELD(MagnifierBorderColour)
     SCARLEX_FIELD(LimitBorderColour) SCARLEX_FIELD(OpeningMagnification) SCARLEX_FIELD(NextHint)
     SCARLEX_FIELD(StartupHints) SCARLEX_FIELD(RememberThresholds) SCARLEX_FIELD(ThresholdR)
-    SCARLEX_FIELD(ThresholdRG) SCARLEX_FIELD(ThresholdRB)
+    SCARLEX_FIELD(ThresholdRG) SCARLEX_FIELD(ThresholdRB) SCARLEX_FIELD(LimitToGlass)
+    SCARLEX_FIELD(AskBeforeDiscard)
 #undef SCARLEX_FIELD
     return "";
 }
@@ -78,6 +79,8 @@ SettingsModel EveryValueChanged(const std::string& existingFolder) {
     s.ThresholdR = "50";
     s.ThresholdRG = "2.5";
     s.ThresholdRB = " 1.3 ";
+    s.LimitToGlass = false;
+    s.AskBeforeDiscard = false;
     return s;
 }
 
@@ -128,6 +131,7 @@ TEST_F(SettingsFileTest, FreshFileIsWrittenInTheWriteOrder) {
               "Hint=0\n"
               "Startup Hints=1\n"
               "Remember Threshold settings=0\n"
+              "Limit To Glass=1\n"
               "\n"
               "[File]\n"
               "Enable FIle Name Append=1\n"
@@ -140,7 +144,8 @@ TEST_F(SettingsFileTest, FreshFileIsWrittenInTheWriteOrder) {
               "Last Open Folder Name=\n"
               "Last Save Folder Name=\n"
               "Remember Last Save Folder=1\n"
-              "Number Duplicate Files=1\n");
+              "Number Duplicate Files=1\n"
+              "Ask Before Discard=1\n");
 }
 
 TEST_F(SettingsFileTest, EveryKeyReadsBackAsWritten) {
