@@ -8,6 +8,49 @@
 
 namespace scarlex::cli {
 
+std::string OneLine(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\n' || c == '\r') {
+            if (!out.empty() && out.back() != ' ') out += ' ';
+        } else {
+            out += c;
+        }
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+std::string FileMessage(const std::string& file, const std::string& cause) {
+    if (file.empty() || cause.find(file) != std::string::npos) return cause;
+    return file + ": " + cause;
+}
+
+CliError::CliError(const std::string& file, const std::string& cause) : std::runtime_error(FileMessage(file, cause)) {}
+
+std::string CodecMessage(const std::string& file, const CodecResult& r) {
+    // The window's "can't open image / Closing..." box, said plainly.
+    if (r.kind == CodecFailure::CannotOpen)
+        return FileMessage(file, "can't open image" + (r.detail.empty() ? std::string() : ": " + r.detail));
+    return FileMessage(file, r.error);
+}
+
+std::vector<std::string>& PendingWarnings() {
+    static std::vector<std::string> lines;
+    return lines;
+}
+
+void PrintWarnings(const std::string& file, const CodecResult& r) {
+    if (r.warnings.empty() && r.warningCount == 0) return;
+    std::string line = "warning: " + FileMessage(file, r.warnings.empty() ? "damaged data" : OneLine(r.warnings.front()));
+    const int more = r.warningCount - 1;
+    if (more > 0) line += " (and " + std::to_string(more) + " more warning" + (more == 1 ? ")" : "s)");
+    for (const std::string& earlier : PendingWarnings())
+        if (earlier == line) return;
+    PendingWarnings().push_back(line);
+}
+
 void WritePpm(const std::string& path, const Bitmap& bitmap) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
     if (!file) throw CliError("cannot write " + path + ": " + std::strerror(errno));

@@ -11,6 +11,7 @@ namespace scarlex::cli {
 namespace {
 
 void RequireFile(const std::string& path) {
+    if (DirectoryExists(path)) throw CliError(path + " is a directory, not a JPEG file");
     if (!FileExists(path)) throw CliError(path + ": no such file");
 }
 
