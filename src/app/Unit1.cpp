@@ -647,7 +647,8 @@ bool TMainForm::LoadImageFile(const std::string& name) {
     scarlex::CodecResult decoded;
     {
         scarlex::BusyCursor busy(Desktop);
-        decoded = scarlex::DecodeJpegToBitmap(name, WorkBitmap, SourceSampling);
+        // The fingerprint lets a later save see that the file has changed.
+        decoded = scarlex::DecodeJpegToBitmap(name, WorkBitmap, SourceSampling, &SaveJpeg.LoadedFile);
     }
     if (!decoded) {
         // The photograph on screen stays, and so does everything about it.
@@ -836,6 +837,7 @@ void TMainForm::ApplySettings() {
     ImageOnForm->SetColours(MagnifierBorderColour, LimitBorderColour);
     SetAutoSaveHint();
     ApplyPopupHints();
+    scarlex::SetMaxMegapixels(static_cast<uint64_t>(Settings.MaxMegapixels));
 }
 
 void TMainForm::LoadSettings() {

@@ -96,6 +96,7 @@ void ReadSettings(SettingsModel& s, const IniFile& ini) {
     s.NextHint = ini.ReadInteger(kGeneral, "Hint", d.NextHint);
     s.StartupHints = ini.ReadBool(kGeneral, "Startup Hints", d.StartupHints);
     s.RememberThresholds = ini.ReadBool(kGeneral, "Remember Threshold settings", d.RememberThresholds);
+    s.MaxMegapixels = std::max(0, ini.ReadInteger(kGeneral, "Max Megapixels", d.MaxMegapixels));
     if (s.RememberThresholds) {
         s.ThresholdR = ini.ReadString(kGeneral, "Red Threshold", d.ThresholdR);
         s.ThresholdRG = ini.ReadString(kGeneral, "Red/Green Threshold", d.ThresholdRG);
@@ -150,6 +151,9 @@ void SaveSettings(const SettingsModel& s, IniFile& ini, bool windowNormal) {
     ini.WriteInteger(kGeneral, "Hint", s.NextHint);
     ini.WriteBool(kGeneral, "Startup Hints", s.StartupHints);
     ini.WriteBool(kGeneral, "Remember Threshold settings", s.RememberThresholds);
+    // Written once someone has set it, so files without it stay as they are.
+    if (s.MaxMegapixels != 0 || ini.ValueExists(kGeneral, "Max Megapixels"))
+        ini.WriteInteger(kGeneral, "Max Megapixels", s.MaxMegapixels);
     if (s.RememberThresholds) {
         ini.WriteString(kGeneral, "Red Threshold", s.ThresholdR);
         ini.WriteString(kGeneral, "Red/Green Threshold", s.ThresholdRG);

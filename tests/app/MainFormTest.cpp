@@ -27,6 +27,7 @@
 #include "app/HelpWindow.h"
 #include "app/MainWidgets.h"
 #include "app/Unit1.h"
+#include "codec/PictureLimits.h"
 #include "platform/ScriptedPlatform.h"
 #include "support/TestSupport.h"
 
@@ -701,6 +702,34 @@ TEST_F(MainFormTest, APhotographThatCannotBeDecodedStopsTheLoad) {
         EXPECT_TRUE(MainFormProbe::Saved(*form));
         EXPECT_EQ(platform.CurrentCursorShape(), CursorShape::Default);
     }
+}
+
+TEST_F(MainFormTest, APhotographOverTheSizeLimitIsRefusedAndTheOldOneStays) {
+    // The limit comes from the settings file.
+    std::ofstream(scarlex::SettingsFilePath()) << "[General]\nStartup Hints=0\nMax Megapixels=1\n";
+    auto form = MakeForm();
+    const std::string good = Photo("good.jpg", 64, 40);
+    OpenThroughDialog(*form, {good});
+    const scarlex::Bitmap before = form->Photograph();
+    // A small file whose header claims 1200 x 1000 pixels.
+    const std::string big = Photo("big.jpg");
+    std::vector<uint8_t> bytes = test::ReadFileBytes(big);
+    for (std::size_t i = 2; i + 9 < bytes.size(); i += 2 + (std::size_t(bytes[i + 2]) << 8 | bytes[i + 3]))
+        if (bytes[i + 1] == 0xC0) {
+            bytes[i + 5] = 1000 >> 8, bytes[i + 6] = 1000 & 0xFF, bytes[i + 7] = 1200 >> 8, bytes[i + 8] = 1200 & 0xFF;
+            break;
+        }
+    test::WriteFileBytes(big, bytes);
+    OpenThroughDialog(*form, {big});
+    scarlex::SetMaxMegapixels(0);
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.messages[0].type, MsgType::Error);
+    EXPECT_NE(platform.messages[0].text.find("declares 1200 \u00d7 1000 pixels (1.2 MP); the limit is 1 MP"),
+              std::string::npos)
+        << platform.messages[0].text;
+    EXPECT_EQ(form->CurrentPath(), good);
+    EXPECT_EQ(form->windowTitle(), "Scarlex : good.jpg");
+    EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), before), "");
 }
 
 TEST_F(MainFormTest, CommandsThatChangeThePhotographWaitForARemoval) {
