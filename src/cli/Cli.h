@@ -9,6 +9,7 @@
 // Options every command takes (main removes them before the command sees
 // its arguments):
 //   --max-megapixels N   refuse photographs larger than N megapixels
+//   --yes                an output may replace an existing file
 
 #include <stdexcept>
 #include <string>
@@ -45,6 +46,12 @@ std::string CodecMessage(const std::string& file, const CodecResult& r);
 // prints them when the command succeeds; a failure prints only its error.
 void PrintWarnings(const std::string& file, const CodecResult& r);
 std::vector<std::string>& PendingWarnings();
+// Whether --yes was given.
+bool& ReplaceAllowed();
+// No command replaces an existing file without --yes (a device or a pipe
+// such as /dev/stdout is written to, not replaced). Throws CliError.
+void RequireFreeOutput(const std::string& path);
+
 // Any text as one line: line breaks become spaces.
 std::string OneLine(const std::string& text);
 

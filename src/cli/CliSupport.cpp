@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -5,6 +7,7 @@
 #include <memory>
 
 #include "cli/Cli.h"
+#include "common/SafeWrite.h"
 
 namespace scarlex::cli {
 
@@ -36,6 +39,20 @@ std::string CodecMessage(const std::string& file, const CodecResult& r) {
     return FileMessage(file, r.error);
 }
 
+bool& ReplaceAllowed() {
+    static bool yes = false;
+    return yes;
+}
+
+void RequireFreeOutput(const std::string& path) {
+    struct stat st {};
+    if (ReplaceAllowed() || ::lstat(path.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) throw CliError(path + " is a directory");
+    struct stat target {};
+    if (::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) return;
+    throw CliError(path + " already exists; add --yes to replace it");
+}
+
 std::vector<std::string>& PendingWarnings() {
     static std::vector<std::string> lines;
     return lines;
@@ -52,9 +69,11 @@ void PrintWarnings(const std::string& file, const CodecResult& r) {
 }
 
 void WritePpm(const std::string& path, const Bitmap& bitmap) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
-    if (!file) throw CliError("cannot write " + path + ": " + std::strerror(errno));
-    std::fprintf(file.get(), "P6\n%d %d\n255\n", bitmap.Width(), bitmap.Height());
+    // Written beside and renamed: a failure leaves no half picture.
+    FileBeside out(path);
+    FILE* file = out.ok() ? out.Stream() : nullptr;
+    if (!file) throw CliError("cannot write " + (out.error().empty() ? path : out.error()));
+    std::fprintf(file, "P6\n%d %d\n255\n", bitmap.Width(), bitmap.Height());
     std::vector<uint8_t> row(static_cast<std::size_t>(bitmap.Width()) * 3);
     for (int y = 0; y < bitmap.Height(); ++y) {
         const uint8_t* src = bitmap.Row(y);
@@ -63,10 +82,11 @@ void WritePpm(const std::string& path, const Bitmap& bitmap) {
             row[3 * x + 1] = src[3 * x + 1];
             row[3 * x + 2] = src[3 * x];
         }
-        if (std::fwrite(row.data(), 1, row.size(), file.get()) != row.size())
+        if (std::fwrite(row.data(), 1, row.size(), file) != row.size())
             throw CliError("cannot write " + path + ": " + std::strerror(errno));
     }
-    if (std::fflush(file.get()) != 0) throw CliError("cannot write " + path + ": " + std::strerror(errno));
+    const std::string why = out.Commit();
+    if (!why.empty()) throw CliError("cannot write " + why);
 }
 
 std::vector<long> ParseIntList(const std::string& text, std::size_t count, const char* what) {

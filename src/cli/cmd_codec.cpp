@@ -30,6 +30,7 @@ int RunInfo(const Args& args) {
 
 int RunDecode(const Args& args) {
     RequireArgs(args, 2, 2, "decode");
+    RequireFreeOutput(args[1]);
     Sampling sampling;
     Bitmap bitmap = DecodeOrThrow(args[0], sampling);
     WritePpm(args[1], bitmap);
@@ -38,6 +39,7 @@ int RunDecode(const Args& args) {
 
 int RunReencode(const Args& args) {
     RequireArgs(args, 2, 2, "reencode");
+    RequireFreeOutput(args[1]);
     Sampling sampling;
     Bitmap bitmap = DecodeOrThrow(args[0], sampling);
     CodecResult r = EncodeBitmapToJpeg(args[1], bitmap, sampling);

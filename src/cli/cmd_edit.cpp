@@ -25,6 +25,7 @@ int RunEdit(const Args& args) {
     std::error_code ec;
     if (std::filesystem::equivalent(args[0], args[1], ec))
         throw CliError(args[1] + " is the input photograph; name another output");
+    RequireFreeOutput(args[1]);
 
     Bitmap bitmap;
     Sampling sampling;

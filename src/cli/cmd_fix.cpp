@@ -24,7 +24,7 @@ int RunFix(const Args& args) {
 
     SettingsModel settings;
     std::string output;
-    bool yes = false;
+    const bool yes = ReplaceAllowed();  // --yes, taken by main
     std::vector<EditStep> steps;
     for (std::size_t i = 1; i < args.size();) {
         std::string error;
@@ -38,8 +38,6 @@ int RunFix(const Args& args) {
         };
         if (a == "-o") {
             output = value();
-        } else if (a == "--yes") {
-            yes = true;
         } else if (a == "--append") {
             settings.AppendEnabled = true;
             settings.FileNameAppend = value();

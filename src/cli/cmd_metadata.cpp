@@ -56,6 +56,7 @@ int RunReattach(const Args& args) {
     RequireArgs(args, 3, 3, "reattach");
     RequireFile(args[0]);
     RequireFile(args[1]);
+    RequireFreeOutput(args[2]);
     TimgData meta(255);
     meta.ProcessFile(args[0]);
     TJPEGImage saved;

@@ -42,6 +42,7 @@ int RunCrop(const Args& args) {
     RequireArgs(args, 3, 3, "crop");
     int w = 0, h = 0, x = 0, y = 0;
     ParseGeometry(args[2], true, &w, &h, &x, &y);
+    RequireFreeOutput(args[1]);
     return Finish(args[0], CropJpegFile(args[0], args[1], w, h, x, y));
 }
 
@@ -49,6 +50,7 @@ int RunDrop(const Args& args) {
     RequireArgs(args, 4, 4, "drop");
     int x = 0, y = 0;
     ParseGeometry(args[3], false, nullptr, nullptr, &x, &y);
+    RequireFreeOutput(args[2]);
     return Finish(args[0], DropJpegFile(args[0], args[1], args[2], x, y));
 }
 

@@ -24,13 +24,19 @@ void PrintUsage(FILE* out) {
     for (const Command& c : sorted) std::fprintf(out, "  %-10s %s\n             %s\n", c.name, c.usage, c.summary);
     std::fprintf(out,
                  "\noptions for every command:\n  --max-megapixels N  refuse photographs over N megapixels "
-                 "(default: 500, or less on a machine with little memory)\n");
+                 "(default: 500, or less on a machine with little memory)\n"
+                 "  --yes               let an output replace an existing file\n");
     std::fprintf(out, "\nEach command exits 0 on success and 1 on any error, with one line on stderr.\n");
 }
 
 // Takes the options every command shares out of `args`. Throws CliError.
 void TakeCommonOptions(Args& args) {
     for (std::size_t i = 0; i < args.size();) {
+        if (args[i] == "--yes") {
+            ReplaceAllowed() = true;
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+            continue;
+        }
         if (args[i] != "--max-megapixels") {
             ++i;
             continue;

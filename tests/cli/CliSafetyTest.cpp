@@ -58,10 +58,18 @@ TEST_F(CliSafety, NoExistingFileIsReplacedWithoutYes) {
         // The output would be the moved original: refused, both named.
         {"fix a.jpg --circle 40,30,8 --move-to sub -o ./sub/a.jpg", {"./sub/a.jpg", "sub/a.jpg"}},
         {"fix a.jpg --circle 40,30,8 --rename-ext .OGL -o ./a.OGL", {"./a.OGL", "a.OGL"}},
+        // Every command that writes a file.
+        {"decode a.jpg other.jpg", {"other.jpg", "--yes"}},
+        {"reencode a.jpg ./other.jpg", {"./other.jpg", "--yes"}},
+        {"crop a.jpg other.jpg 16x16+0+0", {"other.jpg", "--yes"}},
+        {"drop a.jpg a.jpg other.jpg +0+0", {"other.jpg", "--yes"}},
+        {"reattach a.jpg a.jpg other.jpg", {"other.jpg", "--yes"}},
+        {"edit a.jpg other.jpg --click 1,1", {"other.jpg", "--yes"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
-        ExpectOneLine(Run(c.args), "fix", c.named);
+        ExpectOneLine(Run(c.args), c.args.substr(0, c.args.find(' ')), c.named);
+        EXPECT_EQ(ReadFileBytes(dir / "other.jpg"), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
         EXPECT_EQ(ReadFileBytes(dir / "a.jpg"), photoBytes);
         EXPECT_EQ(Listing(), (std::vector<std::string>{"a.jpg", "other.jpg", "sub"}));
     }
