@@ -53,6 +53,14 @@ bool CheckBlock(const JCOEF* block, long* pred, const Scan& scan, int ci, JDIMEN
             return false;
         }
     }
+    if (scan.ss == 0 && scan.se == DCTSIZE2 - 1 && scan.al == 0) {
+        // The usual sequential scan: one pass the compiler can vectorise,
+        // and a second look only at a block that fails.
+        unsigned bad = 0;
+        for (int k = 1; k < DCTSIZE2; ++k)
+            bad |= static_cast<unsigned>(static_cast<int>(block[k]) + kMaxAcValue) > 2 * kMaxAcValue;
+        if (!bad) return true;
+    }
     for (int z = scan.ss == 0 ? 1 : scan.ss; z <= scan.se; ++z) {
         const int k = kZigZag.natural[z];
         const long v = block[k];
