@@ -17,7 +17,8 @@ struct RemovalSummary {
 };
 
 // Compares `after` with `before` inside `rect` (bottom exclusive; clipped to
-// the photograph). The edge test runs only when `limit` is given.
+// the photograph); `before` holds just that clipped rectangle as it was. The
+// edge test runs only when `limit` is given.
 RemovalSummary SummariseRemoval(const Bitmap& before, const Bitmap& after, const Rect& rect,
                                 const LimitCircle* limit, const Thresholds& thresholds);
 

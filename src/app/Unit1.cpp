@@ -771,9 +771,11 @@ scarlex::LoadOutcome TMainForm::LoadImageFile(const std::string& name) {
     scarlex::Bitmap fresh;
     scarlex::Sampling freshSampling = SourceSampling;
     scarlex::CodecResult decoded;
+    // The fingerprint lets a later save see that the file has changed.
+    scarlex::FileFingerprint freshFile;
     {
         scarlex::BusyCursor busy(Desktop);
-        decoded = scarlex::DecodeJpegToBitmap(name, fresh, freshSampling);
+        decoded = scarlex::DecodeJpegToBitmap(name, fresh, freshSampling, &freshFile);
     }
     if (!decoded) {
         ShowLoadFailure(name, decoded.error);
@@ -782,6 +784,7 @@ scarlex::LoadOutcome TMainForm::LoadImageFile(const std::string& name) {
     if (!ConfirmDiscard(DiscardBy::Loading)) return scarlex::LoadOutcome::Declined;
     WorkBitmap = std::move(fresh);
     SourceSampling = freshSampling;
+    SaveJpeg.LoadedFile = freshFile;
     CurrentFile = name;
 
     MetadataSummary meta = ReadMetadata(name);
@@ -907,7 +910,8 @@ void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
     scarlex::RemovalSummary summary;
     if (result.outcome == scarlex::RemovalOutcome::Recorded) {
         const scarlex::LimitCircle limit(numbers);
-        summary = scarlex::SummariseRemoval(Remover.BeforeEditBitmap(), WorkBitmap, result.rect,
+        const scarlex::Rect inside = scarlex::ClipToBitmap(result.rect, WorkBitmap.Width(), WorkBitmap.Height());
+        summary = scarlex::SummariseRemoval(Remover.Journal().Before(WorkBitmap, inside), WorkBitmap, result.rect,
                                             numbers.LimitActive && !request.shift ? &limit : nullptr,
                                             converted.thresholds);
         // Thresholds at or below 1 can pass a pixel that the rule leaves as
@@ -1029,6 +1033,7 @@ void TMainForm::ApplySettings() {
     SetAutoSaveHint();
     SetNextHint();
     ApplyPopupHints();
+    scarlex::SetMaxMegapixels(static_cast<uint64_t>(Settings.MaxMegapixels));
 }
 
 void TMainForm::LoadSettings() {

@@ -16,14 +16,15 @@ struct LoadedPhotograph {
     Bitmap bitmap;
     Sampling sampling;
     TimgData meta{255};
+    FileFingerprint file;  // the file as it was read
 
     void AttachMetadata(SaveDocument& doc) const { UseMetadata(doc, meta); }
 };
 
 inline void LoadPhotograph(const std::string& path, LoadedPhotograph& photo) {
-    CodecResult r = DecodeJpegToBitmap(path, photo.bitmap, photo.sampling);
-    if (!r) throw CliError(path + ": " + r.error);
-    for (const std::string& w : r.warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
+    CodecResult r = DecodeJpegToBitmap(path, photo.bitmap, photo.sampling, &photo.file);
+    if (!r) throw CliError(CodecMessage(path, r));
+    PrintWarnings(path, r);
     photo.meta.ProcessFile(path);
 }
 

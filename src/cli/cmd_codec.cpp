@@ -8,15 +8,11 @@ namespace scarlex::cli {
 
 namespace {
 
-void PrintWarnings(const CodecResult& r) {
-    for (const std::string& w : r.warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
-}
-
 Bitmap DecodeOrThrow(const std::string& path, Sampling& sampling) {
     Bitmap bitmap;
     CodecResult r = DecodeJpegToBitmap(path, bitmap, sampling);
-    if (!r) throw CliError(path + ": " + r.error);
-    PrintWarnings(r);
+    if (!r) throw CliError(CodecMessage(path, r));
+    PrintWarnings(path, r);
     return bitmap;
 }
 
@@ -24,7 +20,7 @@ int RunInfo(const Args& args) {
     RequireArgs(args, 1, 1, "info");
     JpegInfo info;
     CodecResult r = ReadJpegInfo(args[0], info);
-    if (!r) throw CliError(args[0] + ": " + r.error);
+    if (!r) throw CliError(CodecMessage(args[0], r));
     std::printf("width: %d\nheight: %d\ncomponents: %d\n", info.width, info.height, info.components);
     // The six factors as the bridge records them: h0 h1 h2 v0 v1 v2.
     std::printf("sampling: %d %d %d %d %d %d\n", info.h[0], info.h[1], info.h[2], info.v[0], info.v[1], info.v[2]);
@@ -34,6 +30,7 @@ int RunInfo(const Args& args) {
 
 int RunDecode(const Args& args) {
     RequireArgs(args, 2, 2, "decode");
+    RequireFreeOutput(args[1]);
     Sampling sampling;
     Bitmap bitmap = DecodeOrThrow(args[0], sampling);
     WritePpm(args[1], bitmap);
@@ -42,10 +39,11 @@ int RunDecode(const Args& args) {
 
 int RunReencode(const Args& args) {
     RequireArgs(args, 2, 2, "reencode");
+    RequireFreeOutput(args[1]);
     Sampling sampling;
     Bitmap bitmap = DecodeOrThrow(args[0], sampling);
     CodecResult r = EncodeBitmapToJpeg(args[1], bitmap, sampling);
-    if (!r) throw CliError(args[1] + ": " + r.error);
+    if (!r) throw CliError(CodecMessage(args[1], r));
     return 0;
 }
 

@@ -20,22 +20,23 @@ int RunEdit(const Args& args) {
     const Args options(args.begin() + 2, args.end());
     std::vector<EditStep> steps;
     const std::string parseError = ParseEditScript(options, steps);
-    if (!parseError.empty()) throw CliError(parseError);
+    if (!parseError.empty()) throw CliError(args[0], parseError);
 
     std::error_code ec;
     if (std::filesystem::equivalent(args[0], args[1], ec))
         throw CliError(args[1] + " is the input photograph; name another output");
+    RequireFreeOutput(args[1]);
 
     Bitmap bitmap;
     Sampling sampling;
     CodecResult r = DecodeJpegToBitmap(args[0], bitmap, sampling);
-    if (!r) throw CliError(args[0] + ": " + r.error);
-    for (const std::string& w : r.warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
+    if (!r) throw CliError(CodecMessage(args[0], r));
+    PrintWarnings(args[0], r);
 
     DBUndoTable undo;
     EditSession session(bitmap, undo, UserDecimalSeparator());
     const std::string editError = session.ApplyAll(steps);
-    if (!editError.empty()) throw CliError(editError);
+    if (!editError.empty()) throw CliError(args[0], editError);
 
     WritePpm(args[1], bitmap);
     std::size_t n = 0;

@@ -1,5 +1,7 @@
 // fix: load a photograph as the window does, remove red eye, and save it
 // through the same code as the window's save commands.
+#include <sys/stat.h>
+
 #include <clocale>
 #include <cstdio>
 
@@ -7,17 +9,13 @@
 #include "cli/Loading.h"
 #include "editing/EditScript.h"
 #include "platform/ScriptedPlatform.h"
+#include "common/Paths.h"
+#include "save/OutputNaming.h"
 #include "save/SaveCommands.h"
 
 namespace scarlex::cli {
 
 namespace {
-
-std::string OneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\n') c = ' ';
-    return text;
-}
 
 int RunFix(const Args& args) {
     if (args.empty()) RequireArgs(args, 1, 1, "fix");
@@ -26,22 +24,20 @@ int RunFix(const Args& args) {
 
     SettingsModel settings;
     std::string output;
-    bool yes = false;
+    const bool yes = ReplaceAllowed();  // --yes, taken by main
     std::vector<EditStep> steps;
     for (std::size_t i = 1; i < args.size();) {
         std::string error;
         EditOptionStatus status = ParseEditOption(args, i, steps, error);  // moves i past what it takes
-        if (status == EditOptionStatus::Error) throw CliError(error);
+        if (status == EditOptionStatus::Error) throw CliError(input, error);
         if (status == EditOptionStatus::Parsed) continue;
         const std::string& a = args[i];
         auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) throw CliError(a + " needs a value");
+            if (i + 1 >= args.size()) throw CliError(input, a + " needs a value");
             return args[++i];
         };
         if (a == "-o") {
             output = value();
-        } else if (a == "--yes") {
-            yes = true;
         } else if (a == "--append") {
             settings.AppendEnabled = true;
             settings.FileNameAppend = value();
@@ -56,10 +52,18 @@ int RunFix(const Args& args) {
         } else if (a == "--no-number") {
             settings.NumberDuplicates = false;
         } else {
-            throw CliError("unknown option '" + a + "'");
+            throw CliError(input, "unknown option '" + a + "'");
         }
         ++i;
     }
+
+    // Nothing already there is replaced unless asked: the name of the
+    // original itself is free only when the save moves the original aside.
+    const std::string target = output.empty() ? AutoSaveName(input, settings) : output;
+    struct stat st {};
+    const bool movesOriginalAside = settings.RenameOriginal || settings.MoveOriginal;
+    if (!yes && ::lstat(target.c_str(), &st) == 0 && !(movesOriginalAside && SameFile(target, input)))
+        throw CliError(target + " already exists; add --yes to replace it");
 
     LoadedPhotograph photo;
     LoadPhotograph(input, photo);
@@ -67,7 +71,7 @@ int RunFix(const Args& args) {
     DBUndoTable undo;
     EditSession session(photo.bitmap, undo, UserDecimalSeparator());
     const std::string editError = session.ApplyAll(steps);
-    if (!editError.empty()) throw CliError(editError);
+    if (!editError.empty()) throw CliError(input, editError);
 
     ScriptedPlatform platform;
     if (!output.empty()) platform.saveAnswers.push_back(output);
@@ -77,31 +81,36 @@ int RunFix(const Args& args) {
     doc.WorkBitmap = &photo.bitmap;
     doc.SourceSampling = photo.sampling;
     doc.UndoRows = [&undo] { return undo.Rectangles(); };
+    doc.LoadedFile = photo.file;
     photo.AttachMetadata(doc);
     SaveCommands commands(platform, settings, doc);
     const bool saved = output.empty() ? commands.AutoSave1Click() : commands.Save1Click();
 
-    for (const auto& m : platform.messages)
-        if (m.type != MsgType::Confirmation || !saved) std::fprintf(stderr, "%s\n", m.text.c_str());
-    if (!saved) {
-        if (platform.messages.empty()) throw CliError("nothing was saved");
-        throw CliError(OneLine(platform.messages.back().text));
-    }
+    // The last box the save showed says why it stopped; the questions
+    // before it were answered by --yes.
+    auto lastReport = [&platform]() -> std::string {
+        for (auto m = platform.messages.rbegin(); m != platform.messages.rend(); ++m)
+            if (m->type != MsgType::Confirmation) return m->text;
+        return "nothing was saved";
+    };
+    if (!saved) throw CliError(input, lastReport());
     const SaveReport& report = commands.LastReport();
     std::printf("output: %s\n", report.output.c_str());
     if (!report.relocatedOriginal.empty()) std::printf("original moved to: %s\n", report.relocatedOriginal.c_str());
     std::printf("undo rows: %d\n", report.undoRows);
     std::printf("dropped iMCUs: %ld\n", report.chain.droppedImcus);
     std::printf("output size: %lld bytes\n", report.outputSize);
+    std::fflush(stdout);
+    if (!report.relocationError.empty()) throw CliError(lastReport());
     return 0;
 }
 
 const bool registered = RegisterCommand(
     {"fix",
-     "IN.jpg [EDIT OPTIONS] EDIT... [-o OUT [--yes]] [--append TEXT | --no-append] [--rename-ext EXT] "
+     "IN.jpg [EDIT OPTIONS] EDIT... [-o OUT] [--yes] [--append TEXT | --no-append] [--rename-ext EXT] "
      "[--move-to DIR] [--no-number]",
      "remove red eye (edits as for 'edit') and save as the window does: with -o as Save to OUT, otherwise as "
-     "Auto Save (\" - nre\" appended by default)",
+     "Auto Save (\" - nre\" appended by default); an existing file is replaced only with --yes",
      RunFix});
 
 }  // namespace

@@ -11,6 +11,7 @@ namespace scarlex::cli {
 namespace {
 
 void RequireFile(const std::string& path) {
+    if (DirectoryExists(path)) throw CliError(path + " is a directory, not a JPEG file");
     if (!FileExists(path)) throw CliError(path + ": no such file");
 }
 
@@ -59,6 +60,7 @@ int RunReattach(const Args& args) {
     RequireArgs(args, 3, 3, "reattach");
     RequireFile(args[0]);
     RequireFile(args[1]);
+    RequireFreeOutput(args[2]);
     TimgData meta(255);
     meta.ProcessFile(args[0]);
     TJPEGImage saved;

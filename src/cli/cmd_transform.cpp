@@ -32,9 +32,9 @@ void ParseGeometry(const std::string& text, bool withSize, int* w, int* h, int* 
     if (!ok) throw CliError("bad region \"" + text + "\": expected " + (withSize ? "WxH+X+Y" : "+X+Y"));
 }
 
-int Finish(const CodecResult& r) {
+int Finish(const std::string& input, const CodecResult& r) {
     if (!r) throw CliError(r.error);
-    for (const std::string& w : r.warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
+    PrintWarnings(input, r);
     return 0;
 }
 
@@ -42,14 +42,16 @@ int RunCrop(const Args& args) {
     RequireArgs(args, 3, 3, "crop");
     int w = 0, h = 0, x = 0, y = 0;
     ParseGeometry(args[2], true, &w, &h, &x, &y);
-    return Finish(CropJpegFile(args[0], args[1], w, h, x, y));
+    RequireFreeOutput(args[1]);
+    return Finish(args[0], CropJpegFile(args[0], args[1], w, h, x, y));
 }
 
 int RunDrop(const Args& args) {
     RequireArgs(args, 4, 4, "drop");
     int x = 0, y = 0;
     ParseGeometry(args[3], false, nullptr, nullptr, &x, &y);
-    return Finish(DropJpegFile(args[0], args[1], args[2], x, y));
+    RequireFreeOutput(args[2]);
+    return Finish(args[0], DropJpegFile(args[0], args[1], args[2], x, y));
 }
 
 const bool registered =

@@ -1,9 +1,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <exception>
+#include <new>
 
 #include "cli/Cli.h"
+#include "codec/PictureLimits.h"
 
 namespace scarlex::cli {
 
@@ -19,7 +22,35 @@ void PrintUsage(FILE* out) {
     std::sort(sorted.begin(), sorted.end(),
               [](const Command& a, const Command& b) { return std::strcmp(a.name, b.name) < 0; });
     for (const Command& c : sorted) std::fprintf(out, "  %-10s %s\n             %s\n", c.name, c.usage, c.summary);
+    std::fprintf(out,
+                 "\noptions for every command:\n  --max-megapixels N  refuse photographs over N megapixels "
+                 "(default: 500, or less on a machine with little memory)\n"
+                 "  --yes               let an output replace an existing file\n");
     std::fprintf(out, "\nEach command exits 0 on success and 1 on any error, with one line on stderr.\n");
+}
+
+// Takes the options every command shares out of `args`. Throws CliError.
+void TakeCommonOptions(Args& args) {
+    for (std::size_t i = 0; i < args.size();) {
+        if (args[i] == "--yes") {
+            ReplaceAllowed() = true;
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+            continue;
+        }
+        if (args[i] != "--max-megapixels") {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= args.size()) throw CliError("--max-megapixels needs a value (N megapixels)");
+        const std::string& text = args[i + 1];
+        unsigned long long n = 0;
+        bool ok = !text.empty() && text.size() <= 8;
+        for (char c : text) ok = ok && c >= '0' && c <= '9';
+        if (ok) n = std::strtoull(text.c_str(), nullptr, 10);
+        if (!ok || n == 0) throw CliError("--max-megapixels: '" + text + "' is not a whole number of megapixels above 0");
+        scarlex::SetMaxMegapixels(n);
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    }
 }
 }  // namespace
 
@@ -53,12 +84,16 @@ int main(int argc, char** argv) {
             std::printf("usage: scarlex-cli %s %s\n  %s\n", c.name, c.usage, c.summary);
             return 0;
         }
+        // The one place a failure is printed: one line, whatever the command.
         try {
-            return c.run(args);
-        } catch (const CliError& e) {
-            std::fprintf(stderr, "scarlex-cli %s: %s\n", c.name, e.what());
+            TakeCommonOptions(args);
+            const int status = c.run(args);
+            for (const std::string& w : PendingWarnings()) std::fprintf(stderr, "%s\n", w.c_str());
+            return status;
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "scarlex-cli %s: not enough memory\n", c.name);
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "scarlex-cli %s: %s\n", c.name, e.what());
+            std::fprintf(stderr, "scarlex-cli %s: %s\n", c.name, OneLine(e.what()).c_str());
         }
         return 1;
     }

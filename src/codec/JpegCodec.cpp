@@ -8,7 +8,10 @@
 #include <cstring>
 #include <new>
 
+#include <jerror.h>
+
 #include "codec/FileKind.h"
+#include "common/SafeWrite.h"
 
 namespace scarlex {
 
@@ -27,11 +30,82 @@ bool SizeBitmap(Bitmap* bitmap, int width, int height) noexcept {
 }
 
 // Everything between setjmp and the end of libjpeg's work lives here, with
-// no C++ objects that need destroying. Returns nullptr on success, or a
-// static message for failures found by us (libjpeg's own go into err).
-enum class Stage { Ok, LibraryError, Refused };
+// no C++ objects that need destroying.
+enum class Stage { Ok, LibraryError, Refused, TooLarge };
 
-Stage DecodeCore(FILE* file, JpegErrorManager* err, Bitmap* out, Sampling* sampling, const char** refusal) {
+// A stdio source that hashes every byte it hands to the library, so that
+// the fingerprint taken at load is of exactly what was decoded.
+constexpr std::size_t kSourceBuffer = 1 << 16;
+
+struct HashingSource {
+    jpeg_source_mgr pub;  // must stay first
+    FILE* file;
+    JOCTET* buffer;
+    ByteHasher* hasher;
+    bool sawData;
+};
+
+void InitSource(j_decompress_ptr) {}
+void TermSource(j_decompress_ptr) {}
+
+boolean FillInput(j_decompress_ptr cinfo) {
+    auto* src = reinterpret_cast<HashingSource*>(cinfo->src);
+    std::size_t n = std::fread(src->buffer, 1, kSourceBuffer, src->file);
+    if (n == 0) {
+        if (!src->sawData) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+        // A truncated file: end it as the library expects, and say so.
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        src->buffer[0] = 0xFF;
+        src->buffer[1] = JPEG_EOI;
+        n = 2;
+    } else {
+        src->hasher->Add(src->buffer, n);
+        src->sawData = true;
+    }
+    src->pub.next_input_byte = src->buffer;
+    src->pub.bytes_in_buffer = n;
+    return TRUE;
+}
+
+void SkipInput(j_decompress_ptr cinfo, long count) {
+    if (count <= 0) return;
+    jpeg_source_mgr* src = cinfo->src;
+    while (count > static_cast<long>(src->bytes_in_buffer)) {
+        count -= static_cast<long>(src->bytes_in_buffer);
+        FillInput(cinfo);
+    }
+    src->next_input_byte += count;
+    src->bytes_in_buffer -= static_cast<std::size_t>(count);
+}
+
+void AttachHashingSource(j_decompress_ptr cinfo, HashingSource* src) {
+    src->buffer = static_cast<JOCTET*>(
+        (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, kSourceBuffer));
+    src->pub.init_source = InitSource;
+    src->pub.fill_input_buffer = FillInput;
+    src->pub.skip_input_data = SkipInput;
+    src->pub.resync_to_restart = jpeg_resync_to_restart;
+    src->pub.term_source = TermSource;
+    src->pub.bytes_in_buffer = 0;
+    src->pub.next_input_byte = nullptr;
+    cinfo->src = &src->pub;
+}
+
+// Where the compressed bytes come from: a file through the hashing source,
+// or memory.
+struct DecodeInput {
+    HashingSource* file;  // or null
+    const unsigned char* data;
+    unsigned long size;
+};
+
+struct Declared {
+    unsigned width = 0, height = 0;
+    int components = 0;
+};
+
+Stage DecodeCore(DecodeInput* in, JpegErrorManager* err, Bitmap* out, Sampling* sampling,
+                 const PictureLimits* limits, Declared* declared, const char** refusal) {
     jpeg_decompress_struct cinfo;
     cinfo.err = InitErrorManager(err);
     if (setjmp(err->jump)) {
@@ -39,10 +113,23 @@ Stage DecodeCore(FILE* file, JpegErrorManager* err, Bitmap* out, Sampling* sampl
         return Stage::LibraryError;
     }
     jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, file);
+    // Progressive files keep every coefficient in memory: bound that too.
+    if (limits->maxMemory != 0) cinfo.mem->max_memory_to_use = static_cast<long>(limits->maxMemory);
+    if (in->file)
+        AttachHashingSource(&cinfo, in->file);
+    else
+        jpeg_mem_src(&cinfo, in->data, in->size);
     jpeg_read_header(&cinfo, TRUE);
 
     const int comps = cinfo.num_components;
+    declared->width = cinfo.image_width;
+    declared->height = cinfo.image_height;
+    declared->components = comps;
+    // Before anything that grows with the picture.
+    if (!PictureWithinLimits(cinfo.image_width, cinfo.image_height, comps, *limits)) {
+        jpeg_destroy_decompress(&cinfo);
+        return Stage::TooLarge;
+    }
     if (comps == 4) {
         *refusal = kFourComponents;
         jpeg_destroy_decompress(&cinfo);
@@ -157,9 +244,52 @@ void CopyRowFromBitmap(const Bitmap& bitmap, JSAMPLE* row, int y) {
     std::memcpy(row, bitmap.Row(y), static_cast<std::size_t>(bitmap.Width()) * 3);
 }
 
-CodecResult DecodeJpegToBitmap(const std::string& name, Bitmap& bitmap, Sampling& sampling) {
+namespace {
+
+bool IsFolder(FILE* file) {
+    struct stat st {};
+    return ::fstat(::fileno(file), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+CodecResult CannotOpen(const std::string& name, int err) {
+    CodecResult r = CodecResult::Failure(kCantOpenImage, CodecFailure::CannotOpen);
+    r.detail = std::strerror(err);
+    (void)name;
+    return r;
+}
+
+CodecResult FinishDecode(Stage stage, const std::string& name, const JpegErrorManager& err, const Declared& declared,
+                         const char* refusal, const PictureLimits& limits) {
+    if (stage == Stage::TooLarge)
+        return CodecResult::Failure(
+            CheckPictureSize(name, declared.width, declared.height, declared.components, limits),
+            CodecFailure::TooLarge);
+    if (stage == Stage::LibraryError) {
+        const int code = err.pub.msg_code;
+        if (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY)
+            return CodecResult::Failure(name + " needs more memory to decode than the limit of " +
+                                            std::to_string(limits.maxMemory >> 20) + " MB",
+                                        CodecFailure::TooLarge);
+        return CodecResult::Failure(err.message);
+    }
+    if (stage == Stage::Refused) return CodecResult::Failure(refusal);
+    CodecResult result;
+    result.ok = true;
+    result.TakeWarnings(err);
+    return result;
+}
+
+}  // namespace
+
+std::string FolderMessage(const std::string& name) { return name + " is a directory, not a JPEG file"; }
+
+CodecResult DecodeJpegToBitmap(const std::string& name, Bitmap& bitmap, Sampling& sampling, FileFingerprint* loaded) {
     FILE* file = std::fopen(name.c_str(), "rb");
-    if (!file) return CodecResult::Failure(kCantOpenImage);
+    if (!file) return CannotOpen(name, errno);
+    if (IsFolder(file)) {
+        std::fclose(file);
+        return CodecResult::Failure(FolderMessage(name));
+    }
     if (std::string foreign = ForeignFileMessage(file, name); !foreign.empty()) {
         std::fclose(file);
         return CodecResult::Failure(foreign);
@@ -169,49 +299,66 @@ CodecResult DecodeJpegToBitmap(const std::string& name, Bitmap& bitmap, Sampling
     Bitmap fresh;
     Sampling freshSampling = sampling;
     JpegErrorManager err;
+    ByteHasher hasher;
+    HashingSource source{};
+    source.file = file;
+    source.hasher = &hasher;
+    DecodeInput input{&source, nullptr, 0};
+    Declared declared;
+    const PictureLimits limits = CurrentPictureLimits();
     const char* refusal = nullptr;
-    Stage stage = DecodeCore(file, &err, &fresh, &freshSampling, &refusal);
+    Stage stage = DecodeCore(&input, &err, &fresh, &freshSampling, &limits, &declared, &refusal);
+    FileFingerprint fingerprint;
+    if (stage == Stage::Ok && loaded) {
+        // The rest of the file (data after the end of the picture) counts
+        // too: the fingerprint is of the whole file.
+        std::vector<uint8_t> rest(kSourceBuffer);
+        std::size_t n;
+        while ((n = std::fread(rest.data(), 1, rest.size(), file)) > 0) hasher.Add(rest.data(), n);
+        fingerprint.known = !std::ferror(file);
+        fingerprint.size = hasher.Count();
+        fingerprint.hash = hasher.Value();
+        fingerprint.mtimeNs = ModificationTimeNs(::fileno(file));
+    }
     std::fclose(file);
 
-    if (stage == Stage::LibraryError) return CodecResult::Failure(err.message);
-    if (stage == Stage::Refused) return CodecResult::Failure(refusal);
-    CodecResult result;
-    result.ok = true;
-    result.TakeWarnings(err);
+    CodecResult result = FinishDecode(stage, name, err, declared, refusal, limits);
+    if (!result) return result;
+    bitmap = std::move(fresh);
+    sampling = freshSampling;
+    if (loaded) *loaded = fingerprint;
+    return result;
+}
+
+CodecResult DecodeJpegBytesToBitmap(std::span<const uint8_t> bytes, Bitmap& bitmap, Sampling& sampling,
+                                    const std::string& name) {
+    if (bytes.empty()) return CodecResult::Failure(name + ": empty file");
+    Bitmap fresh;
+    Sampling freshSampling = sampling;
+    JpegErrorManager err;
+    DecodeInput input{nullptr, bytes.data(), static_cast<unsigned long>(bytes.size())};
+    Declared declared;
+    const PictureLimits limits = CurrentPictureLimits();
+    const char* refusal = nullptr;
+    Stage stage = DecodeCore(&input, &err, &fresh, &freshSampling, &limits, &declared, &refusal);
+    CodecResult result = FinishDecode(stage, name, err, declared, refusal, limits);
+    if (!result) return result;
     bitmap = std::move(fresh);
     sampling = freshSampling;
     return result;
 }
 
-CodecResult EncodeBitmapToJpeg(const std::string& name, const Bitmap& bitmap, const Sampling& sampling) {
+CodecResult EncodeBitmapToJpeg(const std::string& name, const Bitmap& bitmap, const Sampling& sampling,
+                               const PlaceOptions& place) {
     if (bitmap.Empty()) return CodecResult::Failure("there is no picture to write");
-    std::string temp = name + ".scarlex-XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) return CodecResult::Failure(kCantOpenImage);
-    FILE* file = ::fdopen(fd, "wb");
-    if (!file) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return CodecResult::Failure(kCantOpenImage);
-    }
+    FileBeside out(name, place);
+    FILE* file = out.ok() ? out.Stream() : nullptr;
+    if (!file) return CodecResult::Failure(kCantOpenImage, CodecFailure::CannotOpen);
     JpegErrorManager err;
     Stage stage = EncodeCore(file, &err, &bitmap, &sampling);
-    bool written = std::fflush(file) == 0 && !std::ferror(file);
-    // mkstemp makes the file private; give it the usual permissions.
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    written = (std::fclose(file) == 0) && written;
-
-    if (stage == Stage::LibraryError) {
-        ::unlink(temp.c_str());
-        return CodecResult::Failure(err.message);
-    }
-    if (!written || std::rename(temp.c_str(), name.c_str()) != 0) {
-        std::string why = std::strerror(errno);
-        ::unlink(temp.c_str());
-        return CodecResult::Failure("could not write " + name + ": " + why);
-    }
+    if (stage == Stage::LibraryError) return CodecResult::Failure(err.message);
+    const std::string why = out.Commit();
+    if (!why.empty()) return CodecResult::Failure("could not write " + why);
     CodecResult result;
     result.ok = true;
     result.TakeWarnings(err);
@@ -220,7 +367,11 @@ CodecResult EncodeBitmapToJpeg(const std::string& name, const Bitmap& bitmap, co
 
 CodecResult ReadJpegInfo(const std::string& name, JpegInfo& info) {
     FILE* file = std::fopen(name.c_str(), "rb");
-    if (!file) return CodecResult::Failure(kCantOpenImage);
+    if (!file) return CannotOpen(name, errno);
+    if (IsFolder(file)) {
+        std::fclose(file);
+        return CodecResult::Failure(FolderMessage(name));
+    }
     if (std::string foreign = ForeignFileMessage(file, name); !foreign.empty()) {
         std::fclose(file);
         return CodecResult::Failure(foreign);

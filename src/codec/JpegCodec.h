@@ -1,10 +1,15 @@
 #pragma once
 // The bridge between JPEG files and the working bitmap.
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include "codec/JpegError.h"
+#include "codec/PictureLimits.h"
 #include "common/Bitmap.h"
+#include "common/Fingerprint.h"
+#include "common/SafeWrite.h"
 #include "common/Sampling.h"
 
 namespace scarlex {
@@ -16,13 +21,24 @@ inline constexpr const char* kCantOpenImage = "can't open image\nClosing...";
 // file's sampling factors. Greyscale files decode to three equal bytes per
 // pixel with sampling (h0,1,1,v0,1,1); four-component files are refused.
 // On failure `bitmap` and `sampling` are left exactly as they were.
-CodecResult DecodeJpegToBitmap(const std::string& name, Bitmap& bitmap, Sampling& sampling);
+// A picture over CurrentPictureLimits() is refused from its header, before
+// anything that grows with it is allocated (kind TooLarge). With `loaded`,
+// a success also fingerprints the bytes read (the whole file).
+CodecResult DecodeJpegToBitmap(const std::string& name, Bitmap& bitmap, Sampling& sampling,
+                               FileFingerprint* loaded = nullptr);
+// The same from bytes in memory; `name` is used in messages.
+CodecResult DecodeJpegBytesToBitmap(std::span<const uint8_t> bytes, Bitmap& bitmap, Sampling& sampling,
+                                    const std::string& name = "the photograph");
+
+// "NAME is a directory, not a JPEG file".
+std::string FolderMessage(const std::string& name);
 
 // Encodes the whole bitmap: quality 75, standard tables, JFIF, sequential,
 // no restarts, with `sampling` in place of the default factors. The file is
 // written beside its final name and put in place only when complete, so a
 // failure never leaves a half-written file or damages one already there.
-CodecResult EncodeBitmapToJpeg(const std::string& name, const Bitmap& bitmap, const Sampling& sampling);
+CodecResult EncodeBitmapToJpeg(const std::string& name, const Bitmap& bitmap, const Sampling& sampling,
+                               const PlaceOptions& place = {});
 
 // Header facts, for `scarlex-cli info` and for tests.
 struct JpegInfo {

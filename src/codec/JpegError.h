@@ -43,19 +43,31 @@ jpeg_error_mgr* InitErrorManager(JpegErrorManager* mgr);
 // library's own format_message.
 void FormatCurrentMessage(j_common_ptr cinfo, char* out);
 
+// What kind of failure a result reports, for callers that react to some.
+enum class CodecFailure {
+    None,
+    Other,        // the library's or our own message says it all
+    CannotOpen,   // the file could not be opened; `detail` says why
+    TooLarge,     // over the picture limits (size or memory)
+    Uncodable,    // coefficients the entropy coder cannot represent
+};
+
 // Outcome of a codec operation: ok, or the message of the failure.
 // Warnings (corrupt or premature end of data) let the operation go on.
 struct CodecResult {
     bool ok = false;
     std::string error;
+    CodecFailure kind = CodecFailure::None;
+    std::string detail;
     std::vector<std::string> warnings;
     int warningCount = 0;
     std::vector<CodecWarning> warningKinds;
 
     explicit operator bool() const { return ok; }
-    static CodecResult Failure(std::string text) {
+    static CodecResult Failure(std::string text, CodecFailure kind = CodecFailure::Other) {
         CodecResult r;
         r.error = std::move(text);
+        r.kind = kind;
         return r;
     }
     // Collects the warnings kept by `mgr`.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 namespace scarlex {
 
@@ -33,6 +34,25 @@ std::string ChangeFileExt(const std::string& path, const std::string& ext) {
 }
 
 bool SamePath(const std::string& a, const std::string& b) { return a == b; }
+
+std::string NormalisedPath(const std::string& path) {
+    if (path.empty()) return path;
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
+    if (ec) p = std::filesystem::absolute(path, ec).lexically_normal();
+    std::string text = p.string();
+    // "dir/" and "dir" are one folder.
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    struct stat sa {}, sb {};
+    const bool ea = ::stat(a.c_str(), &sa) == 0, eb = ::stat(b.c_str(), &sb) == 0;
+    if (ea && eb) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return NormalisedPath(a) == NormalisedPath(b);
+}
 
 bool HasJpgExtension(const std::string& path) {
     std::string ext = ExtractFileExt(path);

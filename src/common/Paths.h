@@ -14,6 +14,14 @@ std::string ExtractFileExt(const std::string& path);    // from the last dot of 
 // Replaces the extension with `ext`, or appends `ext` when the name has none.
 std::string ChangeFileExt(const std::string& path, const std::string& ext);
 bool SamePath(const std::string& a, const std::string& b);
+// Whether two names reach the same file: device and inode when both exist,
+// otherwise the same normalised absolute path ("./a.jpg", "a.jpg" and
+// "$PWD/sub/../a.jpg" are one file).
+bool SameFile(const std::string& a, const std::string& b);
+// The absolute form of `path`, "." and ".." resolved and the links of its
+// existing folders followed; the part that does not exist yet is kept as
+// written, normalised.
+std::string NormalisedPath(const std::string& path);
 // ".jpg" in any case.
 bool HasJpgExtension(const std::string& path);
 

@@ -188,13 +188,18 @@ std::string EditSession::Apply(const EditStep& step) {
             if (undo_.Empty()) return "nothing to undo";
             undo_.Undo(work_);
             return "";
+        // A text the removal could not convert is refused here, so the
+        // message names the option it came from.
         case EditStepKind::ThresholdRG:
+            if (!TextToExtended(step.text, separator_)) return "'" + step.text + "' is not a valid floating point value";
             settings_.ThresholdRG = step.text;
             return "";
         case EditStepKind::ThresholdRB:
+            if (!TextToExtended(step.text, separator_)) return "'" + step.text + "' is not a valid floating point value";
             settings_.ThresholdRB = step.text;
             return "";
         case EditStepKind::ThresholdR:
+            if (!TextToDouble(step.text, separator_)) return "Could not convert variant of type (String) into type (Double)";
             settings_.ThresholdR = step.text;
             return "";
         case EditStepKind::Attenuation:

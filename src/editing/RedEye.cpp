@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace scarlex {
 
@@ -88,6 +89,66 @@ bool ThresholdsLetChangedPixelsPass(const Thresholds& t) {
     return !(t.RatioRG > 1.0L && t.RatioRB > 1.0L);
 }
 
+void ChangeJournal::Begin(const Bitmap& work) {
+    tilesAcross_ = (static_cast<std::size_t>(work.Width()) + kTile - 1) >> kTileShift;
+    const std::size_t down = (static_cast<std::size_t>(work.Height()) + kTile - 1) >> kTileShift;
+    index_.assign(tilesAcross_ * down, -1);
+    saved_.clear();
+    store_.clear();  // keeps its capacity for the next removal
+}
+
+void ChangeJournal::Keep(const Bitmap& work, std::size_t tile) {
+    index_[tile] = static_cast<int32_t>(saved_.size());
+    saved_.push_back(tile);
+    const std::size_t at = store_.size();
+    store_.resize(at + kTileBytes);
+    const int x0 = static_cast<int>(tile % tilesAcross_) << kTileShift;
+    const int y0 = static_cast<int>(tile / tilesAcross_) << kTileShift;
+    const int w = std::min(kTile, work.Width() - x0), h = std::min(kTile, work.Height() - y0);
+    for (int r = 0; r < h; ++r)
+        std::memcpy(store_.data() + at + static_cast<std::size_t>(r) * kTile * 3, work.Pixel(x0, y0 + r),
+                    static_cast<std::size_t>(w) * 3);
+}
+
+const uint8_t* ChangeJournal::KeptRow(int x, int y) const {
+    const std::size_t tile = static_cast<std::size_t>(y >> kTileShift) * tilesAcross_ + (x >> kTileShift);
+    const int32_t slot = index_[tile];
+    if (slot < 0) return nullptr;
+    return store_.data() + static_cast<std::size_t>(slot) * kTileBytes +
+           static_cast<std::size_t>(y & (kTile - 1)) * kTile * 3;
+}
+
+void ChangeJournal::Restore(Bitmap& work) const {
+    for (std::size_t i = 0; i < saved_.size(); ++i) {
+        const std::size_t tile = saved_[i];
+        const int x0 = static_cast<int>(tile % tilesAcross_) << kTileShift;
+        const int y0 = static_cast<int>(tile / tilesAcross_) << kTileShift;
+        const int w = std::min(kTile, work.Width() - x0), h = std::min(kTile, work.Height() - y0);
+        for (int r = 0; r < h; ++r)
+            std::memcpy(work.Pixel(x0, y0 + r), store_.data() + i * kTileBytes + static_cast<std::size_t>(r) * kTile * 3,
+                        static_cast<std::size_t>(w) * 3);
+    }
+}
+
+Bitmap ChangeJournal::Before(const Bitmap& work, const Rect& inside) const {
+    Bitmap out;
+    if (inside.Width() <= 0 || inside.Height() <= 0) return out;
+    out.SetSize(inside.Width(), inside.Height());
+    for (int y = inside.top; y < inside.bottom; ++y) {
+        uint8_t* dst = out.Row(y - inside.top);
+        // Tile by tile along the row: kept pixels from the journal, the rest
+        // from the photograph, which has not changed there.
+        for (int x = inside.left; x < inside.right;) {
+            const int end = std::min(inside.right, ((x >> kTileShift) + 1) << kTileShift);
+            const uint8_t* kept = KeptRow(x, y);
+            const uint8_t* src = kept ? kept + static_cast<std::size_t>(x & (kTile - 1)) * 3 : work.Pixel(x, y);
+            std::memcpy(dst + static_cast<std::size_t>(x - inside.left) * 3, src, static_cast<std::size_t>(end - x) * 3);
+            x = end;
+        }
+    }
+    return out;
+}
+
 Rect SpanWalker::Walk(Bitmap& bitmap, const Thresholds& t, const LimitCircle& limit, const RemovalHooks& hooks,
                       int cx, int cy) {
     if (ThresholdsLetChangedPixelsPass(t)) return Run<true>(bitmap, t, limit, hooks, cx, cy);
@@ -119,10 +180,12 @@ Rect SpanWalker::Run(Bitmap& bitmap, const Thresholds& t, const LimitCircle& lim
             if constexpr (Marked) {
                 const std::size_t bit = static_cast<std::size_t>(y) * static_cast<std::size_t>(W) + x;
                 if (changed_[bit >> 6] >> (bit & 63) & 1) return false;
+                if (journal_) journal_->Touch(bitmap, x, y);
                 if (!ClearRedPixel(row + 3 * x, t)) return false;
                 changed_[bit >> 6] |= uint64_t{1} << (bit & 63);
                 return true;
             } else {
+                if (journal_) journal_->Touch(bitmap, x, y);
                 return ClearRedPixel(row + 3 * x, t);
             }
         };
@@ -199,7 +262,7 @@ Rect SpanWalker::Run(Bitmap& bitmap, const Thresholds& t, const LimitCircle& lim
     return rect;
 }
 
-Rect GreyCircle(Bitmap& bitmap, const Thresholds& t, RemovalView& view) {
+Rect GreyCircle(Bitmap& bitmap, const Thresholds& t, RemovalView& view, ChangeJournal* journal) {
     if (!view.LimitActive) view.Limit = view.Radius;
     const long double a = LimitRadius(view);
     const long double cx = view.CentreX;
@@ -219,6 +282,7 @@ Rect GreyCircle(Bitmap& bitmap, const Thresholds& t, RemovalView& view) {
         const int64_t right = std::min<int64_t>(view.CentreX + h, W - 1);
         uint8_t* row = bitmap.Row(static_cast<int>(y));
         for (int64_t x = left; x <= right; ++x) {
+            if (journal) journal->Touch(bitmap, static_cast<int>(x), static_cast<int>(y));
             uint8_t* p = row + 3 * x;
             WriteClearedPixel(p, p[1], p[0], t);
         }
@@ -257,30 +321,34 @@ RemovalResult RedEyeRemover::Remove(Bitmap& work, DBUndoTable& undo, const Thres
         explicit Busy(bool& f) : flag(f) { flag = true; }
         ~Busy() { flag = false; }
     } busy(busy_);
-    before_ = work;
+    journal_.Begin(work);
     Rect rect;
     if (shift) {
-        rect = GreyCircle(work, thresholds, view);
+        rect = GreyCircle(work, thresholds, view, &journal_);
     } else {
         int cx = 0, cy = 0;
         AimedPixel(view, cx, cy);
+        walker_.SetJournal(&journal_);
         try {
             rect = walker_.Walk(work, thresholds, LimitCircle(view), hooks, cx, cy);
         } catch (...) {
             // Whatever the pump threw, the photograph is not left half done.
-            work = before_;
+            walker_.SetJournal(nullptr);
+            journal_.Restore(work);
             throw;
         }
+        walker_.SetJournal(nullptr);
     }
 
     if (hooks.abortRemoval && *hooks.abortRemoval) {
-        work = before_;
+        journal_.Restore(work);
         result.outcome = RemovalOutcome::Aborted;
         return result;
     }
     if (rect.right > rect.left) {
         rect.bottom += 1;
-        if (undo.Append(rect, before_)) {
+        const Rect inside = ClipToBitmap(rect, work.Width(), work.Height());
+        if (undo.Append(rect, journal_.Before(work, inside), work.Width(), work.Height())) {
             result.outcome = RemovalOutcome::Recorded;
             result.rect = rect;
         }

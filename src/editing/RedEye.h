@@ -142,6 +142,41 @@ uint64_t& ProcessPumpCounter();
 // threshold at or below 1); the walk then remembers what it changed.
 bool ThresholdsLetChangedPixelsPass(const Thresholds& t);
 
+// The pixels a removal changes, kept tile by tile as they were before it:
+// enough to put them back when the removal is aborted and to cut the undo
+// row's image, without copying the whole photograph first. Memory grows
+// with the area touched, never beyond one copy of the photograph.
+class ChangeJournal {
+public:
+    // Starts over for `work`; no tile is kept yet.
+    void Begin(const Bitmap& work);
+    // Must be called before the pixel at (x, y), inside the picture, may
+    // change.
+    void Touch(const Bitmap& work, int x, int y) {
+        const std::size_t tile = static_cast<std::size_t>(y >> kTileShift) * tilesAcross_ + (x >> kTileShift);
+        if (index_[tile] < 0) Keep(work, tile);
+    }
+    // Puts every kept tile back.
+    void Restore(Bitmap& work) const;
+    // The pixels of `inside` (a rectangle within the picture) as they were
+    // at Begin.
+    Bitmap Before(const Bitmap& work, const Rect& inside) const;
+    std::size_t KeptBytes() const { return saved_.size() * kTileBytes; }
+
+private:
+    static constexpr int kTileShift = 6;
+    static constexpr int kTile = 1 << kTileShift;
+    static constexpr std::size_t kTileBytes = static_cast<std::size_t>(kTile) * kTile * 3;
+    void Keep(const Bitmap& work, std::size_t tile);
+    // The kept copy of a row of a tile, or null when the tile is not kept.
+    const uint8_t* KeptRow(int x, int y) const;
+
+    std::size_t tilesAcross_ = 0;
+    std::vector<int32_t> index_;  // per tile: its place in saved_, or -1
+    std::vector<std::size_t> saved_;  // the tiles kept, in order
+    std::vector<uint8_t> store_;      // kTileBytes per kept tile
+};
+
 // FillSpan, run on an explicit stack in the order of the recursive form:
 // Walk(cx, cy) is FillSpan(cx, cx, (W, H, 0, 0), -1, cy). The bottom of the
 // returned rectangle is still inclusive.
@@ -154,6 +189,8 @@ public:
     std::size_t PeakStackBytes() const { return peak_ * sizeof(Frame); }
     // The bytes of the changed-pixel marks (0 for ordinary thresholds).
     std::size_t MarkBytes() const { return changed_.capacity() * sizeof(uint64_t); }
+    // Keeps what the walks change in `journal` (null: nothing is kept).
+    void SetJournal(ChangeJournal* journal) { journal_ = journal; }
 
 private:
     struct Frame {
@@ -169,17 +206,19 @@ private:
     std::vector<Frame> stack_;
     std::vector<uint64_t> changed_;  // one bit per pixel; only when thresholds need it
     std::size_t peak_ = 0;
+    ChangeJournal* journal_ = nullptr;
 };
 
 // GreyCircle: every pixel inside the limit circle (the magnifier circle when
 // no limit is set; Limit is then set to Radius) changed without a test.
-// Returns the bounding square widened by one pixel, not clipped.
-Rect GreyCircle(Bitmap& bitmap, const Thresholds& t, RemovalView& view);
+// Returns the bounding square widened by one pixel, not clipped. With a
+// journal, every pixel is touched in it before it changes.
+Rect GreyCircle(Bitmap& bitmap, const Thresholds& t, RemovalView& view, ChangeJournal* journal = nullptr);
 
 enum class RemovalOutcome {
     Refused,    // a threshold text failed to convert, or a removal is already
                 // running; nothing touched
-    Aborted,    // the walk was aborted; the whole photograph restored
+    Aborted,    // the walk was aborted; every changed pixel put back
     Unchanged,  // the rectangle came out empty; nothing recorded
     Recorded,   // one undo row appended: the picture changed
 };
@@ -191,7 +230,8 @@ struct RemovalResult {
 };
 
 // The removal of a left-button release, without the window's part. Owns the
-// before-edit bitmap and the walk's stack so repeated clicks reuse them.
+// journal of changed pixels and the walk's stack so repeated clicks reuse
+// them.
 class RedEyeRemover {
 public:
     // Converts the texts first and refuses without touching anything when
@@ -203,11 +243,11 @@ public:
     RemovalResult Remove(Bitmap& work, DBUndoTable& undo, const Thresholds& thresholds, RemovalView& view,
                          bool shift, const RemovalHooks& hooks);
 
-    const Bitmap& BeforeEditBitmap() const { return before_; }
+    const ChangeJournal& Journal() const { return journal_; }
     const SpanWalker& Walker() const { return walker_; }
 
 private:
-    Bitmap before_;
+    ChangeJournal journal_;
     SpanWalker walker_;
     bool busy_ = false;
 };

@@ -34,6 +34,23 @@ bool DBUndoTable::Append(const Rect& rect, const Bitmap& before) {
     return true;
 }
 
+bool DBUndoTable::Append(const Rect& rect, Bitmap image, int width, int height) {
+    if (rect.right <= rect.left || rect.bottom <= rect.top) return false;
+    const Rect inside = ClipToBitmap(rect, width, height);
+    const bool empty = inside.Width() == 0 || inside.Height() == 0;
+    if (!empty && (image.Width() != inside.Width() || image.Height() != inside.Height())) return false;
+    UndoRow row;
+    row.left = rect.left;
+    row.right = rect.right;
+    row.top = rect.top;
+    row.bottom = rect.bottom;
+    row.ImageLeft = inside.left;
+    row.ImageTop = inside.top;
+    if (!empty) row.Image = std::move(image);
+    rows_.push_back(std::move(row));
+    return true;
+}
+
 bool DBUndoTable::Undo(Bitmap& work) {
     if (rows_.empty()) return false;
     const UndoRow& row = rows_.back();

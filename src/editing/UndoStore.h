@@ -37,6 +37,9 @@ public:
     // cutting its image from `before`. Returns false and appends nothing for
     // a rectangle with right <= left or bottom <= top.
     bool Append(const Rect& rect, const Bitmap& before);
+    // The same with the image already cut: `image` holds the pixels of
+    // ClipToBitmap(rect, width, height) of a width x height photograph.
+    bool Append(const Rect& rect, Bitmap image, int width, int height);
 
     // Undo1Click: copies the newest row's image back onto `work` (only the
     // part inside it), deletes the row and tells whether rows remain.

@@ -7,13 +7,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <new>
-#include <random>
 
 #include "common/Paths.h"
+#include "common/SafeWrite.h"
 #include "metadata/ImageInfo.h"
 
 namespace scarlex {
@@ -450,50 +449,9 @@ std::string TimgData::TagListing() const {
 
 MetaResult ReplaceFileContents(const std::string& name, std::span<const uint8_t> bytes) {
     if (name.empty()) return MetaResult::Failure("no file name given");
-    std::string folder = ExtractFilePath(name);
-    std::string base = ExtractFileName(name);
-    if (base.empty()) return MetaResult::Failure("not a file name: " + name);
-
-    // A dot name with a random tail, beside the target so that the final
-    // rename stays within one file system.
-    std::string temp;
-    std::mt19937_64 rng(uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                        uint64_t(::getpid()) << 40 ^ uint64_t(reinterpret_cast<uintptr_t>(&temp)));
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        char tail[24];
-        std::snprintf(tail, sizeof tail, ".%016llx.tmp", static_cast<unsigned long long>(rng()));
-        temp = folder + "." + base + tail;
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return MetaResult::Failure(Errno("cannot create a file beside", name));
-    }
-    if (fd < 0) return MetaResult::Failure("cannot find a free temporary name beside " + name);
-
-    auto fail = [&](const std::string& what) {
-        MetaResult r = MetaResult::Failure(Errno(what, name));
-        if (fd >= 0) ::close(fd);
-        ::unlink(temp.c_str());
-        return r;
-    };
-
-    // The replaced file keeps its permissions.
-    struct stat st {};
-    if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode)) (void)::fchmod(fd, st.st_mode & 07777);
-
-    const uint8_t* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, data, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return fail("cannot write");
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0) return fail("cannot write");
-    int closed = ::close(fd);
-    fd = -1;
-    if (closed != 0) return fail("cannot write");
-    if (::rename(temp.c_str(), name.c_str()) != 0) return fail("cannot replace");
+    if (ExtractFileName(name).empty()) return MetaResult::Failure("not a file name: " + name);
+    const std::string why = WriteFileBeside(name, bytes);
+    if (!why.empty()) return MetaResult::Failure("cannot write " + why);
     return MetaResult::Success();
 }
 

@@ -75,7 +75,9 @@ CodecResult BuildPatchedFile(const std::string& chainSource, const std::string& 
         const std::string next = InWorkDir(workDir, chainSource, "_" + std::to_string(i) + ".jpg");
         const std::string patch = InWorkDir(workDir, current, "-cpd.jpg");
 
-        r = CropJpegFile(reencode, patch, req.cropW, req.cropH, req.cropX, req.cropY);
+        // Private intermediates: no need to wait for the disk.
+        const PlaceOptions scratch = ScratchPlacement();
+        r = CropJpegFile(reencode, patch, req.cropW, req.cropH, req.cropX, req.cropY, scratch);
         if (r) {
             // The patch starts at the crop's left and top rounded down to the
             // iMCU grid; dropping it at its own size puts it back there.
@@ -83,7 +85,7 @@ CodecResult BuildPatchedFile(const std::string& chainSource, const std::string& 
             const int dropX = req.cropX + req.cropW - patchW, dropY = req.cropY + req.cropH - patchH;
             // An edit in the partial iMCU at the right or bottom edge needs
             // that partial iMCU dropped too.
-            r = DropJpegFile(current, patch, next, dropX, dropY);
+            r = DropJpegFile(current, patch, next, dropX, dropY, scratch);
             if (r) {
                 const bool atRight = dropX + patchW == picture.width, atBottom = dropY + patchH == picture.height;
                 const long across = atRight ? CeilDiv(patchW, dh) : patchW / dh;

@@ -1,9 +1,14 @@
 #include "save/SaveCommands.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <optional>
 
 #include "codec/JpegCodec.h"
 #include "common/Paths.h"
+#include "common/SafeWrite.h"
 #include "metadata/ImgData.h"
 #include "save/FileOps.h"
 #include "save/OutputNaming.h"
@@ -56,7 +61,7 @@ bool SaveCommands::Save1Click() {
         std::optional<std::string> chosen = platform_.SaveFileDialog(request);
         if (!chosen) return false;
         out = *chosen;
-        const bool ask = SamePath(out, doc_.OpenFilePath) && FileExists(out) &&
+        const bool ask = SameFile(out, doc_.OpenFilePath) && FileExists(out) &&
                          !(OriginalsFolderUsable(settings_) || settings_.AppendEnabled || settings_.RenameOriginal);
         if (!ask) break;
         if (platform_.MessageBox(MsgType::Confirmation, MsgButtons::YesNo, OverwritePrompt(out), kFileExists) ==
@@ -72,7 +77,7 @@ bool SaveCommands::Save1Click() {
 
 bool SaveCommands::AutoSave1Click() {
     const std::string out = AutoSaveName(doc_.OpenFilePath, settings_);
-    if (SamePath(out, doc_.OpenFilePath) && !settings_.RenameOriginal && !OriginalsFolderUsable(settings_) &&
+    if (SameFile(out, doc_.OpenFilePath) && !settings_.RenameOriginal && !OriginalsFolderUsable(settings_) &&
         FileExists(out)) {
         if (platform_.MessageBox(MsgType::Confirmation, MsgButtons::YesNo, OverwritePrompt(out), kFileExists) !=
             MsgAnswer::Yes)
@@ -86,14 +91,56 @@ bool SaveCommands::Fail(const std::string& text) {
     return false;
 }
 
+std::string SameFileRefusal(const std::string& out, const std::string& relocated) {
+    return "The output " + out + " and the moved original " + relocated +
+           " would be the same file.\nPlease choose another name.";
+}
+
+std::string ChangedOnDiskRefusal(const std::string& original) {
+    return "The photograph " + original +
+           " has changed on disk since it was loaded. Saving now would mix your edits with a different "
+           "picture, so nothing was saved.\nYour edits are kept; open the photograph again to save it.";
+}
+
+std::string UncodableRefusal(const std::string& out) {
+    return "The edits cannot be saved into " + out +
+           ": the original's quantisation tables cannot be shared with the re-encoded blocks without pushing "
+           "coefficients past what a JPEG file can hold.\nNothing was written; your edits are kept.";
+}
+
+namespace {
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+}
+
+// Size and time of the file now, to see that it stayed what the save read.
+bool StillAsRead(const std::string& path, const FileFingerprint& read) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool same = ::fstat(fd, &st) == 0 && uint64_t(st.st_size) == read.size && ModificationTimeNs(fd) == read.mtimeNs;
+    ::close(fd);
+    return same;
+}
+
+}  // namespace
+
 bool SaveCommands::SaveTo(const std::string& out) {
     report_ = SaveReport{};
     if (!doc_.WorkBitmap || doc_.WorkBitmap->Empty()) return Fail("There is no photograph to save.");
     std::optional<BusyCursor> busy(std::in_place, platform_);
+    auto fail = [&](const std::string& text) {
+        busy.reset();
+        return Fail(text);
+    };
+    if (DirectoryExists(out)) return fail(out + " is a directory.\nPlease choose a file name.");
+    if (Exists(out) && !FileExists(out)) return fail(out + " is not a plain file.\nPlease choose another name.");
 
     // Where the original is now. After a save that moved or renamed it, the
     // open path may be gone while the original sits where that save put it.
-    std::string chainSource;
+    std::string source;
     RelocationPlan plan;
     if (FileExists(doc_.OpenFilePath)) {
         plan = PlanRelocation(doc_.OpenFilePath, settings_);
@@ -102,78 +149,95 @@ bool SaveCommands::SaveTo(const std::string& out) {
             platform_.MessageBox(MsgType::Warning, MsgButtons::Cancel, plan.warning);
             return false;
         }
-        chainSource = plan.relocated;
-    } else if (!SamePath(doc_.OriginalPath, doc_.OpenFilePath) && FileExists(doc_.OriginalPath)) {
-        chainSource = doc_.OriginalPath;
+        source = doc_.OpenFilePath;
+    } else if (!SameFile(doc_.OriginalPath, doc_.OpenFilePath) && FileExists(doc_.OriginalPath)) {
+        source = doc_.OriginalPath;
     } else {
-        busy.reset();
-        return Fail("The photograph " + doc_.OpenFilePath + " is no longer there, so it cannot be saved.");
+        return fail("The photograph " + doc_.OpenFilePath + " is no longer there, so it cannot be saved.");
     }
-    if (SamePath(out, chainSource) && !SamePath(out, doc_.OpenFilePath)) {
-        busy.reset();
-        return Fail("Filename " + out + " is where the original photograph is kept.\nPlease choose another name.");
-    }
+    // Names are compared as files, not as texts: "./a.jpg" is "a.jpg".
+    if (plan.relocate && SameFile(out, plan.relocated)) return fail(SameFileRefusal(out, plan.relocated));
+    if (!SameFile(doc_.OriginalPath, doc_.OpenFilePath) && SameFile(out, doc_.OriginalPath))
+        return fail("Filename " + out + " is where the original photograph is kept.\nPlease choose another name.");
+    const bool outIsOpenFile = SameFile(out, doc_.OpenFilePath);
 
     // Everything is made in a private folder beside the output first, so a
     // failure leaves nothing half-written under the output's name.
     PrivateWorkDir work(ExtractFilePath(out));
-    if (!work.ok()) {
-        busy.reset();
-        return Fail(std::string(kCantOpenOutput) + "\n" + out + ": " + work.error());
-    }
+    if (!work.ok()) return fail(std::string(kCantOpenOutput) + "\n" + out + ": " + work.error());
+
+    // The save builds from a private copy, and only if it is the file that
+    // was loaded: a file replaced meanwhile is not spliced with old edits.
+    const std::string snapshot = work.File("original.jpg");
+    FileFingerprint read;
+    if (const std::string why = FingerprintFile(source, read, snapshot); !why.empty())
+        return fail("The photograph could not be read:\n" + why);
+    if (doc_.LoadedFile.known && !doc_.LoadedFile.Matches(read)) return fail(ChangedOnDiskRefusal(source));
+
+    const PlaceOptions scratch = ScratchPlacement();
     const std::string reencode = work.File(ExtractFileName(ChangeFileExt(out, "")) + ".full.jpg");
-    CodecResult r = EncodeBitmapToJpeg(reencode, *doc_.WorkBitmap, doc_.SourceSampling);
-    if (!r) {
-        busy.reset();
-        return Fail(r.error);
-    }
+    CodecResult r = EncodeBitmapToJpeg(reencode, *doc_.WorkBitmap, doc_.SourceSampling, scratch);
+    if (!r) return fail(r.error);
 
     const std::vector<Rect> rows = doc_.UndoRows ? doc_.UndoRows() : std::vector<Rect>{};
     report_.undoRows = static_cast<int>(rows.size());
     std::string patched;
-    // The chain reads the original where it is now; it is moved aside only
-    // once the output is ready, so a failed save leaves it untouched.
-    const std::string readFrom = plan.relocate ? doc_.OpenFilePath : chainSource;
-    r = BuildPatchedFile(readFrom, reencode, rows, work.path(), &patched, &report_.chain);
+    r = BuildPatchedFile(snapshot, reencode, rows, work.path(), &patched, &report_.chain);
     if (!r) {
-        busy.reset();
-        return Fail(r.error);
-    }
-    if (SamePath(patched, readFrom)) {
-        // No edits: the output is the original's bytes; the original stays.
-        patched = work.File("unchanged.jpg");
-        std::string why = CopyFileTo(readFrom, patched);
-        if (!why.empty()) {
-            busy.reset();
-            return Fail(std::string(kCantOpenOutput) + "\n" + why);
-        }
+        if (r.kind == CodecFailure::Uncodable) return fail(UncodableRefusal(out));
+        // Name the user's file, not the private copy the chain read.
+        std::string text = r.error;
+        for (std::size_t at; (at = text.find(snapshot)) != std::string::npos;) text.replace(at, snapshot.size(), source);
+        return fail(text);
     }
 
-    std::string finished = patched;
+    std::string finished = patched;  // with no edits, the original's own bytes
     if (doc_.KeepsMetadata && doc_.KeepsMetadata() && doc_.WriteEXIFJpeg) {
         finished = work.File("with-metadata.jpg");
         r = doc_.WriteEXIFJpeg(patched, finished);
-        if (!r) {
-            busy.reset();
-            return Fail(r.error);
-        }
+        if (!r) return fail(r.error);
     }
-    if (plan.relocate) {
-        std::string why = MoveFileTo(doc_.OpenFilePath, plan.relocated);
-        if (!why.empty()) {
-            busy.reset();
-            return Fail("The original could not be moved to " + plan.relocated + ":\n" + why);
+    if (!StillAsRead(source, read)) return fail(ChangedOnDiskRefusal(source));
+    FileFingerprint written;
+    if (outIsOpenFile) FingerprintFile(finished, written);
+
+    // The output gets the original's permission bits, and never replaces a
+    // file that was not there when the save began.
+    PlaceOptions place;
+    place.permissionsFrom = source;
+    place.noReplace = !Exists(out);
+    if (plan.relocate && outIsOpenFile) {
+        // The output takes the original's own name: first give the original
+        // its new name as well, then put the output over the old one.
+        if (const std::string why = LinkOrCopyFileTo(doc_.OpenFilePath, plan.relocated); !why.empty())
+            return fail("The original could not be moved to " + plan.relocated + ", so nothing was saved:\n" + why);
+        if (const std::string why = PlaceFile(finished, out, place); !why.empty()) {
+            ::unlink(plan.relocated.c_str());  // the second name made just now
+            return fail(std::string(kCantOpenOutput) + "\n" + why);
         }
         doc_.OriginalPath = plan.relocated;
         report_.relocatedOriginal = plan.relocated;
-    }
-    if (std::rename(finished.c_str(), out.c_str()) != 0) {
-        busy.reset();
-        return Fail(std::string(kCantOpenOutput) + "\n" + out);
+    } else {
+        if (const std::string why = PlaceFile(finished, out, place); !why.empty())
+            return fail(std::string(kCantOpenOutput) + "\n" + why);
+        if (plan.relocate) {
+            if (const std::string why = MoveFileTo(doc_.OpenFilePath, plan.relocated); why.empty()) {
+                doc_.OriginalPath = plan.relocated;
+                report_.relocatedOriginal = plan.relocated;
+            } else {
+                report_.relocationError = why;
+            }
+        }
     }
     doc_.Saved = true;
+    if (outIsOpenFile) doc_.LoadedFile = written;
     report_.output = out;
     report_.outputSize = FileSize(out);
+    busy.reset();
+    if (!report_.relocationError.empty())
+        platform_.MessageBox(MsgType::Warning, MsgButtons::Ok,
+                             "The photograph was saved as " + out + ", but the original was not moved to " +
+                                 plan.relocated + ":\n" + report_.relocationError);
     return true;
 }
 

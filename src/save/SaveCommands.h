@@ -5,9 +5,14 @@
 // blocks replaced, and put the original's metadata back.
 //
 // Nothing is written under the output's name until the whole file is ready:
-// the work happens in a private folder beside the output, and the finished
-// file is renamed into place. A failed save says why, leaves the original
-// where it is, and leaves Saved as it was.
+// the work happens in a private folder beside the output, from a private
+// copy of the original checked against the file as it was loaded, and the
+// finished file (with the original's permission bits) is renamed into
+// place. Only then is the original renamed or moved. A failed save says
+// why, leaves the original where it is, and leaves Saved as it was. The
+// output is never the relocated original, and an output that takes the
+// original's own name is put there only once the original is safe under
+// its new one.
 
 #include <cstdint>
 #include <functional>
@@ -17,6 +22,7 @@
 
 #include "codec/JpegError.h"
 #include "common/Bitmap.h"
+#include "common/Fingerprint.h"
 #include "common/Rect.h"
 #include "common/Sampling.h"
 #include "platform/Platform.h"
@@ -33,6 +39,10 @@ struct SaveDocument {
     const Bitmap* WorkBitmap = nullptr;
     Sampling SourceSampling;
     bool Saved = false;
+    // The file as it was when loaded (DecodeJpegToBitmap's fingerprint). A
+    // save refuses to build from a file that no longer matches it; a save
+    // that replaces the open file records the new file's. Unknown: no check.
+    FileFingerprint LoadedFile;
 
     // The undo rows' rectangles, oldest first.
     std::function<std::vector<Rect>()> UndoRows;
@@ -52,6 +62,7 @@ struct SaveDocument {
 struct SaveReport {
     std::string output;
     std::string relocatedOriginal;  // empty when the original stayed
+    std::string relocationError;    // saved, but the original could not be moved: why
     int undoRows = 0;
     ChainReport chain;
     long long outputSize = 0;
@@ -86,5 +97,10 @@ void UseMetadata(SaveDocument& doc, const TimgData& meta);
 
 // Shown when a file of the save cannot be created.
 inline constexpr const char* kCantOpenOutput = "Can't open output file for writing";
+
+// The texts of the refusals that protect the user's files.
+std::string SameFileRefusal(const std::string& out, const std::string& relocated);
+std::string ChangedOnDiskRefusal(const std::string& original);
+std::string UncodableRefusal(const std::string& out);
 
 }  // namespace scarlex

@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "common/Paths.h"
+#include "common/SafeWrite.h"
 
 namespace scarlex {
 
@@ -199,28 +200,15 @@ void IniFile::Flush(const std::vector<std::string>& lines) const {
         std::filesystem::create_directories(folder, ec);
         if (ec) throw IniWriteError(fileName_);
     }
-    std::string temp = fileName_ + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) throw IniWriteError(fileName_);
-    struct stat st {};
-    ::fchmod(fd, ::stat(fileName_.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
-    std::FILE* out = ::fdopen(fd, "wb");
-    if (!out) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        throw IniWriteError(fileName_);
-    }
+    FileBeside file(fileName_);
+    std::FILE* out = file.ok() ? file.Stream() : nullptr;
+    if (!out) throw IniWriteError(fileName_);
     bool ok = true;
     for (const std::string& line : lines) {
         ok = ok && std::fwrite(line.data(), 1, line.size(), out) == line.size();
         ok = ok && std::fputc('\n', out) != EOF;
     }
-    ok = (std::fflush(out) == 0) && ok;
-    ok = (std::fclose(out) == 0) && ok;
-    if (!ok || std::rename(temp.c_str(), fileName_.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        throw IniWriteError(fileName_);
-    }
+    if (!ok || !file.Commit().empty()) throw IniWriteError(fileName_);
 }
 
 }  // namespace scarlex

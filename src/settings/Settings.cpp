@@ -98,6 +98,7 @@ void ReadSettings(SettingsModel& s, const IniFile& ini) {
     s.RememberThresholds = ini.ReadBool(kGeneral, "Remember Threshold settings", d.RememberThresholds);
     s.LimitToGlass = ini.ReadBool(kGeneral, "Limit To Glass", d.LimitToGlass);
     s.AskBeforeDiscard = ini.ReadBool(kFile, "Ask Before Discard", d.AskBeforeDiscard);
+    s.MaxMegapixels = std::max(0, ini.ReadInteger(kGeneral, "Max Megapixels", d.MaxMegapixels));
     if (s.RememberThresholds) {
         s.ThresholdR = ini.ReadString(kGeneral, "Red Threshold", d.ThresholdR);
         s.ThresholdRG = ini.ReadString(kGeneral, "Red/Green Threshold", d.ThresholdRG);
@@ -152,6 +153,9 @@ void SaveSettings(const SettingsModel& s, IniFile& ini, bool windowNormal) {
     ini.WriteInteger(kGeneral, "Hint", s.NextHint);
     ini.WriteBool(kGeneral, "Startup Hints", s.StartupHints);
     ini.WriteBool(kGeneral, "Remember Threshold settings", s.RememberThresholds);
+    // Written once someone has set it, so files without it stay as they are.
+    if (s.MaxMegapixels != 0 || ini.ValueExists(kGeneral, "Max Megapixels"))
+        ini.WriteInteger(kGeneral, "Max Megapixels", s.MaxMegapixels);
     if (s.RememberThresholds) {
         ini.WriteString(kGeneral, "Red Threshold", s.ThresholdR);
         ini.WriteString(kGeneral, "Red/Green Threshold", s.ThresholdRG);

@@ -57,6 +57,10 @@ struct SettingsModel {
     bool LimitToGlass = true;
     // Open, a drop and Next ask before unsaved edits are discarded.
     bool AskBeforeDiscard = true;
+    // Photographs larger than this many megapixels are refused; 0 means the
+    // program's default (500, or less where memory is small). No control in
+    // the preferences: the value is set in the file ("Max Megapixels").
+    int MaxMegapixels = 0;
 
     // The texts of EThresholdR, EThresholdRG and EThresholdRB, as typed.
     std::string ThresholdR = DefaultRedThreshold();

@@ -9,6 +9,11 @@
 #include <cstring>
 #include <memory>
 
+#include <jerror.h>
+
+#include "codec/PictureLimits.h"
+#include "common/SafeWrite.h"
+#include "transform/CoefficientRange.h"
 #include "transform/LosslessTransform.h"
 
 namespace scarlex {
@@ -42,12 +47,10 @@ struct Job {
 
     FILE* srcFile;
     FILE* patchFile;
-    FILE* outFile;
-    int outFd;
-    char* tempPath;  // writable template for mkstemp
-    bool tempMade;
-    const char* refusal;  // our own failure before libjpeg could report it
-    int refusalErrno;
+    FILE* outFile;  // owned by the caller's FileBeside
+    PictureLimits limits;
+    int tooLarge;  // the object whose declared size is over the limits, or -1
+    UncodableCoefficient uncodable;
 };
 
 void ErrorExit(j_common_ptr cinfo) {
@@ -65,23 +68,15 @@ void SetUpError(Job* job, int object, j_common_ptr cinfo) {
     e->object = object;
 }
 
-// Releases every object and file; removes an unfinished output.
+// Releases every libjpeg object; the caller removes the unfinished output.
 void Release(Job* job) {
     jpeg_destroy_compress(&job->dst);
     jpeg_destroy_decompress(&job->patch);
     jpeg_destroy_decompress(&job->src);
-    if (job->outFile) {
-        std::fclose(job->outFile);
-        job->outFile = nullptr;
-        job->outFd = -1;
-    } else if (job->outFd >= 0) {
-        ::close(job->outFd);
-        job->outFd = -1;
-    }
-    if (job->tempMade) {
-        ::unlink(job->tempPath);
-        job->tempMade = false;
-    }
+}
+
+bool Within(const jpeg_decompress_struct* d, const PictureLimits& limits) {
+    return PictureWithinLimits(d->image_width, d->image_height, d->num_components, limits);
 }
 
 // The whole libjpeg sequence, in the order the transform requires. Holds no
@@ -100,11 +95,21 @@ bool RunJob(Job* job) {
         jpeg_create_decompress(&job->patch);
     }
     jpeg_create_compress(&job->dst);
+    // Every coefficient of the source is held in memory: bound it.
+    if (job->limits.maxMemory != 0) {
+        job->src.mem->max_memory_to_use = static_cast<long>(job->limits.maxMemory);
+        if (job->drop) job->patch.mem->max_memory_to_use = static_cast<long>(job->limits.maxMemory);
+    }
 
     if (job->drop) jpeg_stdio_src(&job->patch, job->patchFile);
     jpeg_stdio_src(&job->src, job->srcFile);
     jcopy_markers_setup(&job->src, JCOPYOPT_COMMENTS);
     jpeg_read_header(&job->src, TRUE);
+    if (!Within(&job->src, job->limits)) {
+        job->tooLarge = kSource;
+        Release(job);
+        return false;
+    }
 
     jpeg_transform_info* info = &job->info;
     info->crop = true;
@@ -114,6 +119,11 @@ bool RunJob(Job* job) {
     info->crop_yoffset = static_cast<JDIMENSION>(job->y);
     if (job->drop) {
         jpeg_read_header(&job->patch, TRUE);
+        if (!Within(&job->patch, job->limits)) {
+            job->tooLarge = kPatch;
+            Release(job);
+            return false;
+        }
         info->transform = JXFORM_DROP;
         info->drop_ptr = &job->patch;
         info->crop_width = job->patch.image_width;
@@ -130,25 +140,17 @@ bool RunJob(Job* job) {
     jpeg_copy_critical_parameters(&job->src, &job->dst);
     jvirt_barray_ptr* dstArrays = jtransform_adjust_parameters(&job->src, &job->dst, srcArrays, info);
 
-    job->outFd = ::mkstemp(job->tempPath);
-    if (job->outFd < 0) {
-        job->refusal = "Can't open output file for writing";
-        job->refusalErrno = errno;
-        Release(job);
-        return false;
-    }
-    job->tempMade = true;
-    job->outFile = ::fdopen(job->outFd, "wb");
-    if (!job->outFile) {
-        job->refusal = "Can't open output file for writing";
-        job->refusalErrno = errno;
-        Release(job);
-        return false;
-    }
     jpeg_stdio_dest(&job->dst, job->outFile);
     jpeg_write_coefficients(&job->dst, dstArrays);
     jcopy_markers_execute(&job->src, &job->dst, JCOPYOPT_COMMENTS);
     jtransform_execute_transformation(&job->src, &job->dst, srcArrays, info);
+    // The arrays are final: nothing the coder cannot code may go out.
+    job->uncodable = FindUncodableCoefficient(reinterpret_cast<j_common_ptr>(&job->src), &job->dst, dstArrays);
+    if (info->coefficient_overflow && !job->uncodable.found) job->uncodable.found = true;
+    if (job->uncodable.found) {
+        Release(job);
+        return false;
+    }
 
     jpeg_finish_compress(&job->dst);
     jpeg_destroy_compress(&job->dst);
@@ -168,23 +170,32 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
+bool IsFolder(FILE* file) {
+    struct stat st {};
+    return ::fstat(::fileno(file), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 CodecResult Run(const std::string& source, const std::string& patch, const std::string& output, bool drop, int width,
-                int height, int x, int y) {
+                int height, int x, int y, const PlaceOptions& place) {
     if (x < 0 || y < 0 || (!drop && (width <= 0 || height <= 0)))
         return CodecResult::Failure(source + ": Invalid crop request");
 
     FilePtr srcFile(std::fopen(source.c_str(), "rb"));
     if (!srcFile) return CodecResult::Failure(source + ": can't open: " + std::strerror(errno));
+    if (IsFolder(srcFile.get())) return CodecResult::Failure(source + " is a directory, not a JPEG file");
     FilePtr patchFile;
     if (drop) {
         patchFile.reset(std::fopen(patch.c_str(), "rb"));
         if (!patchFile) return CodecResult::Failure(patch + ": can't open: " + std::strerror(errno));
+        if (IsFolder(patchFile.get())) return CodecResult::Failure(patch + " is a directory, not a JPEG file");
     }
 
-    std::string temp = output + ".scarlex-XXXXXX";
+    FileBeside out(output, place);
+    if (!out.ok() || !out.Stream())
+        return CodecResult::Failure(output + ": Can't open output file for writing (" + out.error() + ")");
     auto job = std::make_unique<Job>();  // zeroed: no object made yet
     job->failedObject = -1;
-    job->outFd = -1;
+    job->tooLarge = -1;
     job->drop = drop;
     job->x = x;
     job->y = y;
@@ -192,36 +203,38 @@ CodecResult Run(const std::string& source, const std::string& patch, const std::
     job->height = height;
     job->srcFile = srcFile.get();
     job->patchFile = patchFile.get();
-    job->tempPath = temp.data();
+    job->outFile = out.Stream();
+    job->limits = CurrentPictureLimits();
 
     const bool done = RunJob(job.get());
     if (!done) {
-        if (job->refusal)
-            return CodecResult::Failure(output + ": " + job->refusal + " (" + std::strerror(job->refusalErrno) + ")");
+        out.Discard();
+        if (job->tooLarge >= 0) {
+            const jpeg_decompress_struct& d = job->tooLarge == kPatch ? job->patch : job->src;
+            return CodecResult::Failure(CheckPictureSize(job->tooLarge == kPatch ? patch : source, d.image_width,
+                                                         d.image_height, d.num_components, job->limits),
+                                        CodecFailure::TooLarge);
+        }
+        if (job->uncodable.found) {
+            const UncodableCoefficient& u = job->uncodable;
+            return CodecResult::Failure(
+                output + ": coefficient out of range for JPEG coding (component " + std::to_string(u.component) +
+                    ", block " + std::to_string(u.blockX) + "," + std::to_string(u.blockY) +
+                    (u.position == 0 ? ", DC difference " : ", AC value ") + std::to_string(u.value) + ")",
+                CodecFailure::Uncodable);
+        }
         const int which = job->failedObject;
         const std::string& path = which == kPatch ? patch : which == kDest ? output : source;
+        const int code = job->err[which < 0 ? 0 : which].mgr.pub.msg_code;
+        if (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY)
+            return CodecResult::Failure(path + " needs more memory than the limit of " +
+                                            std::to_string(job->limits.maxMemory >> 20) + " MB",
+                                        CodecFailure::TooLarge);
         return CodecResult::Failure(path + ": " + job->err[which < 0 ? 0 : which].mgr.message);
     }
 
-    bool written = std::fflush(job->outFile) == 0 && !std::ferror(job->outFile);
-    int why = written ? 0 : errno;
-    // mkstemp makes the file private; give it the usual permissions.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(job->outFd, 0666 & ~mask);
-    if (std::fclose(job->outFile) != 0 && written) {
-        written = false;
-        why = errno;
-    }
-    job->outFile = nullptr;
-    if (written && std::rename(temp.c_str(), output.c_str()) != 0) {
-        written = false;
-        why = errno;
-    }
-    if (!written) {
-        ::unlink(temp.c_str());
-        return CodecResult::Failure("could not write " + output + ": " + std::strerror(why));
-    }
+    const std::string why = out.Commit();
+    if (!why.empty()) return CodecResult::Failure("could not write " + why);
     CodecResult result;
     result.ok = true;
     for (const ObjectError& e : job->err) result.TakeWarnings(e.mgr);
@@ -230,12 +243,14 @@ CodecResult Run(const std::string& source, const std::string& patch, const std::
 
 }  // namespace
 
-CodecResult CropJpegFile(const std::string& input, const std::string& output, int width, int height, int x, int y) {
-    return Run(input, std::string(), output, false, width, height, x, y);
+CodecResult CropJpegFile(const std::string& input, const std::string& output, int width, int height, int x, int y,
+                         const PlaceOptions& place) {
+    return Run(input, std::string(), output, false, width, height, x, y, place);
 }
 
-CodecResult DropJpegFile(const std::string& source, const std::string& patch, const std::string& output, int x, int y) {
-    return Run(source, patch, output, true, 0, 0, x, y);
+CodecResult DropJpegFile(const std::string& source, const std::string& patch, const std::string& output, int x, int y,
+                         const PlaceOptions& place) {
+    return Run(source, patch, output, true, 0, 0, x, y, place);
 }
 
 }  // namespace scarlex

@@ -91,7 +91,9 @@ unsigned Gcd(unsigned a, unsigned b) {
 
 // Multiplies coefficient k of every block of the component by from[k] /
 // to[k] wherever the two differ, so coefficient x quantiser is unchanged.
-void Rescale(j_decompress_ptr owner, jvirt_barray_ptr array, const jpeg_component_info* comp, const UINT16* from,
+// Returns false when a product does not fit a coefficient (it is then held
+// at the nearest end instead of wrapping round).
+bool Rescale(j_decompress_ptr owner, jvirt_barray_ptr array, const jpeg_component_info* comp, const UINT16* from,
              const UINT16* to) {
     int positions[DCTSIZE2];
     int factors[DCTSIZE2];
@@ -103,7 +105,8 @@ void Rescale(j_decompress_ptr owner, jvirt_barray_ptr array, const jpeg_componen
             ++n;
         }
     }
-    if (n == 0) return;
+    if (n == 0) return true;
+    bool fits = true;
     const JDIMENSION step = static_cast<JDIMENSION>(comp->v_samp_factor);
     for (JDIMENSION row = 0; row < comp->height_in_blocks; row += step) {
         JBLOCKARRAY rows = (*owner->mem->access_virt_barray)(Common(owner), array, row, step, TRUE);
@@ -111,10 +114,15 @@ void Rescale(j_decompress_ptr owner, jvirt_barray_ptr array, const jpeg_componen
             JBLOCKROW blocks = rows[i];
             for (JDIMENSION b = 0; b < comp->width_in_blocks; ++b) {
                 JCOEF* coef = blocks[b];
-                for (int j = 0; j < n; ++j) coef[positions[j]] = static_cast<JCOEF>(coef[positions[j]] * factors[j]);
+                for (int j = 0; j < n; ++j) {
+                    const long v = static_cast<long>(coef[positions[j]]) * factors[j];
+                    if (v > 32767 || v < -32768) fits = false;
+                    coef[positions[j]] = static_cast<JCOEF>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+                }
             }
         }
     }
+    return fits;
 }
 
 const UINT16* TableOf(j_decompress_ptr cinfo, const jpeg_component_info* comp) {
@@ -131,7 +139,7 @@ const UINT16* TableOf(j_decompress_ptr cinfo, const jpeg_component_info* comp) {
 // Components that share a slot all count towards it, so that every block
 // written under a table was rescaled to that very table.
 void HarmoniseTables(j_decompress_ptr srcinfo, j_compress_ptr dstinfo, jvirt_barray_ptr* src_coef_arrays,
-                     const jpeg_transform_info* info) {
+                     jpeg_transform_info* info) {
     j_decompress_ptr patch = info->drop_ptr;
     const int shared = dstinfo->num_components < patch->num_components ? dstinfo->num_components : patch->num_components;
     bool any = false;
@@ -151,11 +159,12 @@ void HarmoniseTables(j_decompress_ptr srcinfo, j_compress_ptr dstinfo, jvirt_bar
         const jpeg_component_info* comp = &srcinfo->comp_info[ci];
         const JQUANT_TBL* t = dstinfo->quant_tbl_ptrs[comp->quant_tbl_no];
         const UINT16* s = TableOf(srcinfo, comp);
-        if (t && s) Rescale(srcinfo, src_coef_arrays[ci], comp, s, t->quantval);
+        if (t && s && !Rescale(srcinfo, src_coef_arrays[ci], comp, s, t->quantval)) info->coefficient_overflow = true;
         if (ci < shared && t) {
             const UINT16* p = TableOf(patch, &patch->comp_info[ci]);
             // The patch's arrays belong to the source's memory manager.
-            if (p) Rescale(srcinfo, info->drop_coef_arrays[ci], &patch->comp_info[ci], p, t->quantval);
+            if (p && !Rescale(srcinfo, info->drop_coef_arrays[ci], &patch->comp_info[ci], p, t->quantval))
+                info->coefficient_overflow = true;
         }
     }
 }

@@ -73,6 +73,11 @@ struct jpeg_transform_info {
     JDIMENSION drop_height;
     int max_h_samp_factor;
     int max_v_samp_factor;
+
+    // Set by the adjust step when bringing the tables together would take a
+    // coefficient past 16 bits; the value is held at the nearest end, and
+    // such an output must not be written.
+    bool coefficient_overflow;
 };
 
 // The module's messages, kept in the error manager's add-on message table.

@@ -28,6 +28,7 @@
 #include "app/MainWidgets.h"
 #include "app/Program.h"
 #include "app/Unit1.h"
+#include "codec/PictureLimits.h"
 #include "platform/ScriptedPlatform.h"
 #include "support/TestSupport.h"
 
@@ -789,6 +790,14 @@ TEST_F(MainFormTest, LoadsSayWhatIsWrongWithAFile) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return platform.messages.size() == 1; }, 2000));
 }
 
+scarlex::SaveReport SaveReportOf(const std::string& output, int rows, long long size) {
+    scarlex::SaveReport report;
+    report.output = output;
+    report.undoRows = rows;
+    report.outputSize = size;
+    return report;
+}
+
 TEST_F(MainFormTest, TheTitleMarksUnsavedChangesAndEverySaveReports) {
     auto form = MakeForm();
     OpenThroughDialog(*form, {Photo("a.jpg")});
@@ -796,7 +805,7 @@ TEST_F(MainFormTest, TheTitleMarksUnsavedChangesAndEverySaveReports) {
     MainFormProbe::RecordEdit(*form);
     MainFormProbe::RecordEdit(*form);
     EXPECT_EQ(ShownCaption(*form), "Scarlex : a.jpg*");
-    form->report = {dir / "a - nre.jpg", "", 2, {}, 48213};
+    form->report = SaveReportOf(dir / "a - nre.jpg", 2, 48213);
     form->AutoSave1->trigger();
     EXPECT_FALSE(form->isWindowModified());
     EXPECT_EQ(form->StatusBar->currentMessage().toStdString(), "Saved a - nre.jpg (2 edits, 48 kB)");
@@ -807,7 +816,7 @@ TEST_F(MainFormTest, TheTitleMarksUnsavedChangesAndEverySaveReports) {
     EXPECT_EQ(form->StatusBar->currentMessage(), form->Report());
     // Saved elsewhere than beside the photograph: the folder is named too.
     TempDir elsewhere;
-    form->report = {elsewhere / "b.jpg", "", 1, {}, 2500000};
+    form->report = SaveReportOf(elsewhere / "b.jpg", 1, 2500000);
     form->Save1->trigger();
     EXPECT_EQ(form->Report().toStdString(),
               "Saved " + elsewhere / "b.jpg" + " (1 edit, " + QLocale().toString(2.5, 'f', 1).toStdString() + " MB)");
@@ -870,6 +879,34 @@ TEST_F(MainFormTest, APhotographThatCannotBeDecodedStopsTheLoad) {
         EXPECT_TRUE(MainFormProbe::Saved(*form));
         EXPECT_EQ(platform.CurrentCursorShape(), CursorShape::Default);
     }
+}
+
+TEST_F(MainFormTest, APhotographOverTheSizeLimitIsRefusedAndTheOldOneStays) {
+    // The limit comes from the settings file.
+    std::ofstream(scarlex::SettingsFilePath()) << "[General]\nStartup Hints=0\nMax Megapixels=1\n";
+    auto form = MakeForm();
+    const std::string good = Photo("good.jpg", 64, 40);
+    OpenThroughDialog(*form, {good});
+    const scarlex::Bitmap before = form->Photograph();
+    // A small file whose header claims 1200 x 1000 pixels.
+    const std::string big = Photo("big.jpg");
+    std::vector<uint8_t> bytes = test::ReadFileBytes(big);
+    for (std::size_t i = 2; i + 9 < bytes.size(); i += 2 + (std::size_t(bytes[i + 2]) << 8 | bytes[i + 3]))
+        if (bytes[i + 1] == 0xC0) {
+            bytes[i + 5] = 1000 >> 8, bytes[i + 6] = 1000 & 0xFF, bytes[i + 7] = 1200 >> 8, bytes[i + 8] = 1200 & 0xFF;
+            break;
+        }
+    test::WriteFileBytes(big, bytes);
+    OpenThroughDialog(*form, {big});
+    scarlex::SetMaxMegapixels(0);
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.messages[0].type, MsgType::Error);
+    EXPECT_NE(platform.messages[0].text.find("declares 1200 \u00d7 1000 pixels (1.2 MP); the limit is 1 MP"),
+              std::string::npos)
+        << platform.messages[0].text;
+    EXPECT_EQ(form->CurrentPath(), good);
+    EXPECT_EQ(ShownCaption(*form), "Scarlex : good.jpg");
+    EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), before), "");
 }
 
 TEST_F(MainFormTest, CommandsThatChangeThePhotographWaitForARemoval) {

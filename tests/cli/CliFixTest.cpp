@@ -79,7 +79,7 @@ TEST_F(CliFix, SavingOverTheInputNeedsYes) {
     std::string out;
     const std::vector<uint8_t> original = ReadFileBytes(photo);
     EXPECT_EQ(Cli("fix " + Quote(photo) + " --click 652,540 --no-append -o " + Quote(photo), &out), 1);
-    EXPECT_NE(out.find("already exists. Overwrite?"), std::string::npos) << out;
+    EXPECT_NE(out.find("already exists; add --yes to replace it"), std::string::npos) << out;
     EXPECT_EQ(ReadFileBytes(photo), original);
 
     ASSERT_EQ(Cli("fix " + Quote(photo) + " --click 652,540 --no-append -o " + Quote(photo) + " --yes", &out), 0)

@@ -115,8 +115,11 @@ TEST(EditScript, RefusedStepsLoseNothing) {
     DBUndoTable undo;
     EditSession session(bmp, undo, ".");
     EXPECT_EQ(session.ApplyAll(Parse({"--undo"})), "--undo: nothing to undo");
+    // The message names the option the bad text came from.
     EXPECT_EQ(session.ApplyAll(Parse({"--rg", "1,6", "--click", "1,1"})),
-              "--click 1,1: '1,6' is not a valid floating point value");
+              "--rg 1,6: '1,6' is not a valid floating point value");
+    EXPECT_EQ(session.ApplyAll(Parse({"--red", "lots"})),
+              "--red lots: Could not convert variant of type (String) into type (Double)");
     EXPECT_EQ(undo.Count(), 0u);
     EXPECT_TRUE(bmp.SamePixels(Picture(art)));
     // The comma is the separator when the user's locale says so.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -405,3 +407,59 @@ TEST(Removal, PumpThatThrowsLeavesThePhotographWhole) {
 }
 
 }  // namespace
+
+TEST(Removal, EachEditKeepsOnlyWhatItTouchedAndUndoesExactly) {
+    // Red blobs of every size across a photograph, at its edges too; clicks
+    // on them, grey circles past the corners, with ratios above and at 1.
+    Bitmap bmp = MakePhotoLike(700, 500, 11);
+    std::mt19937 rng(5);
+    std::vector<std::pair<int, int>> centres;
+    for (int blob = 0; blob < 14; ++blob) {
+        const int cx = int(rng() % 700), cy = int(rng() % 500), r = 2 + int(rng() % (blob == 0 ? 120 : 25));
+        centres.emplace_back(cx, cy);
+        for (int y = std::max(0, cy - r); y < std::min(500, cy + r); ++y)
+            for (int x = std::max(0, cx - r); x < std::min(700, cx + r); ++x)
+                if ((x - cx) * (x - cx) + (y - cy) * (y - cy) < r * r) {
+                    uint8_t* p = bmp.Pixel(x, y);
+                    p[0] = uint8_t(20 + x % 30), p[1] = uint8_t(25 + y % 20), p[2] = uint8_t(160 + (x + y) % 90);
+                }
+    }
+    EditSettings lenient = DefaultEditSettings(".");
+    lenient.ThresholdRG = "1";
+    lenient.ThresholdRB = "0.9";
+    DBUndoTable undo;
+    RedEyeRemover remover;
+    std::vector<Bitmap> states{bmp};
+    for (int i = 0; i < 24; ++i) {
+        SCOPED_TRACE("edit " + std::to_string(i));
+        const bool shift = i % 5 == 4;
+        const auto [bx, by] = centres[std::size_t(i) % centres.size()];
+        RemovalView view = shift ? UnitView(i % 2 ? 699 : 0, int(rng() % 500)) : UnitView(bx, by);
+        view.Radius = view.Limit = 10 + int(rng() % 60);
+        const Bitmap before = bmp;
+        bool abort = false;
+        RemovalHooks hooks{{}, &abort, nullptr};
+        const RemovalResult r = remover.Remove(bmp, undo, Convert(i % 3 ? DefaultEditSettings(".") : lenient), view,
+                                               shift, hooks);
+        if (r.outcome != RemovalOutcome::Recorded) continue;
+        // The row holds exactly the pixels that lay in its rectangle before.
+        const UndoRow& row = undo.Row(undo.Count() - 1);
+        for (int y = 0; y < row.Image.Height(); ++y)
+            ASSERT_EQ(std::memcmp(row.Image.Row(y), before.Pixel(row.ImageLeft, row.ImageTop + y),
+                                  std::size_t(row.Image.Width()) * 3),
+                      0)
+                << "row " << y;
+        // What was kept grows with the edit, not with the photograph.
+        const std::size_t area = std::size_t(row.Image.Width() + 128) * std::size_t(row.Image.Height() + 128) * 3;
+        EXPECT_LE(remover.Journal().KeptBytes(), std::max<std::size_t>(area, 64 * 64 * 3));
+        states.push_back(bmp);
+    }
+    ASSERT_GE(undo.Count(), 8u);
+    // Undo walks back through every state.
+    states.pop_back();
+    while (!undo.Empty()) {
+        undo.Undo(bmp);
+        ASSERT_EQ(FirstPixelDifference(states.back(), bmp), "") << undo.Count() << " rows left";
+        states.pop_back();
+    }
+}

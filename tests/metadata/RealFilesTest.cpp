@@ -154,8 +154,8 @@ TEST(RoundTrip, ReattachWithNothingKeptCopiesTheSavedFile) {
     const Bytes saved = JpegBuilder().Seg(APP0, JfifPayload()).Table().Scan();
     WriteFileBytes(dir / "saved.jpg", saved);
     auto reattach = [&](const std::string& original) {
-        return RunShell(Quote(CliPath()) + " reattach " + Quote(dir / original) + " " + Quote(dir / "saved.jpg") + " " +
-                        Quote(dir / "out.jpg"));
+        return RunShell(Quote(CliPath()) + " reattach --yes " + Quote(dir / original) + " " +
+                        Quote(dir / "saved.jpg") + " " + Quote(dir / "out.jpg"));
     };
     ASSERT_EQ(reattach("bare.jpg"), 0);
     EXPECT_EQ(ReadFileBytes(dir / "out.jpg"), saved);

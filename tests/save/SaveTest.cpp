@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <filesystem>
 
 #include "codec/JpegCodec.h"
@@ -49,7 +52,7 @@ protected:
 
     void Load() {
         Sampling s;
-        ASSERT_TRUE(DecodeJpegToBitmap(original, bmp, s).ok);
+        ASSERT_TRUE(DecodeJpegToBitmap(original, bmp, s, &doc.LoadedFile).ok);
         doc.OpenFilePath = doc.OriginalPath = original;
         doc.WorkBitmap = &bmp;
         doc.SourceSampling = s;
@@ -352,6 +355,176 @@ TEST_F(SaveFixture, TheRelocatedOriginalIsNeverTheOutput) {
     EXPECT_FALSE(commands.Save1Click());
     EXPECT_TRUE(FileExists(original));
     EXPECT_FALSE(FileExists(dir / "IMG_0001.OGL"));
+}
+
+// --- The user's files are safe ------------------------------------------
+
+unsigned ModeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
+
+// Runs `during` in the middle of the save, after the output is built and
+// before it is put in place, where the metadata goes in.
+void Meanwhile(SaveDocument& doc, std::function<void()> during) {
+    doc.KeepsMetadata = [] { return true; };
+    doc.WriteEXIFJpeg = [during](const std::string& saved, const std::string& out) {
+        during();
+        WriteFileBytes(out, ReadFileBytes(saved));
+        CodecResult ok;
+        ok.ok = true;
+        return ok;
+    };
+}
+
+TEST_F(SaveFixture, NamesAreComparedAsFiles) {
+    MakeOriginal(64, 48);
+    const std::vector<uint8_t> before = ReadFileBytes(original);
+    Edit({10, 10, 20, 20});
+    // The moved original and the output, spelled differently.
+    fs::create_directory(dir / "sub");
+    settings.MoveOriginal = true;
+    settings.OriginalsFolder = dir / "sub";
+    const std::string out = dir / "sub/../sub/IMG_0001.jpg";
+    platform.saveAnswers = {out};
+    EXPECT_FALSE(commands.Save1Click());
+    ASSERT_FALSE(platform.messages.empty());
+    EXPECT_EQ(platform.messages.back().text, SameFileRefusal(out, dir / "sub/IMG_0001.jpg"));
+    EXPECT_TRUE(fs::is_empty(dir / "sub"));
+    settings.MoveOriginal = false;
+
+    settings.RenameOriginal = true;
+    platform.saveAnswers = {dir / "./IMG_0001.OGL"};
+    EXPECT_FALSE(commands.Save1Click());
+    EXPECT_EQ(FolderListing(dir.path()), (std::vector<std::string>{"IMG_0001.jpg", "sub"}));
+    EXPECT_EQ(ReadFileBytes(original), before);
+    settings.RenameOriginal = false;
+
+    // Onto the open photograph under another spelling: asked like the plain one.
+    settings.AppendEnabled = false;
+    platform.saveAnswers = {dir / "sub/../IMG_0001.jpg", std::nullopt};
+    platform.messageAnswers = {MsgAnswer::No};
+    EXPECT_FALSE(commands.Save1Click());
+    EXPECT_EQ(platform.messages.back().caption, "File Exists");
+    EXPECT_EQ(ReadFileBytes(original), before);
+    EXPECT_FALSE(doc.Saved);
+}
+
+TEST_F(SaveFixture, EveryFileTheSaveWritesKeepsTheOriginalsPermissions) {
+    MakeOriginal(64, 48);
+    ::chmod(original.c_str(), 0600);
+    Load();
+    Edit({10, 10, 20, 20});
+    ASSERT_TRUE(commands.AutoSave1Click());
+    EXPECT_EQ(ModeOf(dir / "IMG_0001 - nre.jpg"), 0600u);
+
+    // In place, with the question answered Yes; then renamed aside.
+    settings.AppendEnabled = false;
+    platform.messageAnswers = {MsgAnswer::Yes};
+    ASSERT_TRUE(commands.AutoSave1Click());
+    EXPECT_EQ(ModeOf(original), 0600u);
+    settings.RenameOriginal = true;
+    Edit({30, 30, 40, 40});
+    ASSERT_TRUE(commands.AutoSave1Click()) << platform.messages.back().text;
+    EXPECT_EQ(ModeOf(original), 0600u);
+    EXPECT_EQ(ModeOf(dir / "IMG_0001.OGL"), 0600u);
+}
+
+TEST_F(SaveFixture, AnOriginalChangedSinceLoadingIsNeverSplicedWithTheEdits) {
+    MakeOriginal(64, 48);
+    Edit({10, 10, 20, 20});
+    // Another program rewrites the photograph: same size, other content.
+    std::vector<uint8_t> changed = ReadFileBytes(original);
+    changed[changed.size() - 40] ^= 0x10;
+    WriteFileBytes(original, changed);
+    EXPECT_FALSE(commands.AutoSave1Click());
+    ASSERT_FALSE(platform.messages.empty());
+    EXPECT_EQ(platform.messages.back().text, ChangedOnDiskRefusal(original));
+    EXPECT_FALSE(doc.Saved);
+    EXPECT_EQ(doc.UndoRows().size(), 1u) << "the edits are kept";
+    EXPECT_EQ(ReadFileBytes(original), changed);
+    EXPECT_EQ(FolderListing(dir.path()), std::vector<std::string>{"IMG_0001.jpg"});
+
+    // Replaced while the save runs: refused just the same, nothing written.
+    MakeOriginal(64, 48);
+    Edit({10, 10, 20, 20});
+    Meanwhile(doc, [this] { WriteTestJpeg(original, MakePhotoLike(64, 48, 9), {}); });
+    EXPECT_FALSE(commands.AutoSave1Click());
+    EXPECT_EQ(platform.messages.back().text, ChangedOnDiskRefusal(original));
+    EXPECT_EQ(FolderListing(dir.path()), std::vector<std::string>{"IMG_0001.jpg"});
+}
+
+TEST_F(SaveFixture, TablesThatWouldOverflowTheCoderAreRefused) {
+    MakeOriginal(64, 48);
+    // High bits set in three luma table entries after encoding: the file
+    // still decodes, but sharing its tables overflows the coefficients.
+    std::vector<uint8_t> bytes = ReadFileBytes(original);
+    for (std::size_t i = 2; i + 4 < bytes.size();) {
+        const std::size_t length = std::size_t(bytes[i + 2]) << 8 | bytes[i + 3];
+        if (bytes[i + 1] == 0xDB) {
+            for (int k : {1, 2, 8}) bytes[i + 5 + k] |= 0x80;
+            break;
+        }
+        i += 2 + length;
+    }
+    WriteFileBytes(original, bytes);
+    Load();
+    Edit({20, 20, 30, 30});
+    EXPECT_FALSE(commands.AutoSave1Click());
+    ASSERT_FALSE(platform.messages.empty());
+    EXPECT_EQ(platform.messages.back().text, UncodableRefusal(dir / "IMG_0001 - nre.jpg"));
+    EXPECT_EQ(FolderListing(dir.path()), std::vector<std::string>{"IMG_0001.jpg"});
+    EXPECT_EQ(ReadFileBytes(original), bytes);
+}
+
+TEST_F(SaveFixture, TheOutputIsInPlaceBeforeTheOriginalMovesAndStaysIfItCannot) {
+    MakeOriginal(64, 48);
+    const std::vector<uint8_t> before = ReadFileBytes(original);
+    settings.RenameOriginal = true;
+    Edit({10, 10, 20, 20});
+    // Someone takes the original's new name while the save runs.
+    Meanwhile(doc, [this] { WriteFileBytes(dir / "IMG_0001.OGL", {'m', 'i', 'n', 'e'}); });
+    ASSERT_TRUE(commands.AutoSave1Click());
+    EXPECT_TRUE(doc.Saved);
+    EXPECT_FALSE(commands.LastReport().relocationError.empty());
+    ASSERT_FALSE(platform.messages.empty());
+    EXPECT_EQ(platform.messages.back().type, MsgType::Warning);
+    EXPECT_NE(platform.messages.back().text.find("the original was not moved"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(original), before);
+    EXPECT_EQ(ReadFileBytes(dir / "IMG_0001.OGL"), (std::vector<uint8_t>{'m', 'i', 'n', 'e'}));
+    Bitmap saved;
+    Sampling s;
+    EXPECT_TRUE(DecodeJpegToBitmap(dir / "IMG_0001 - nre.jpg", saved, s).ok);
+}
+
+TEST_F(SaveFixture, WorkFoldersOfKilledSavesGoOnceADayOld) {
+    MakeOriginal(64, 48);
+    auto age = [](const fs::path& p, int days) {
+        const struct timeval old[2] = {{::time(nullptr) - days * 86400 - 60, 0}, {::time(nullptr) - days * 86400 - 60, 0}};
+        ::utimes(p.c_str(), old);
+    };
+    for (const char* name : {".scarlex-save-Ab12cd", ".scarlex-save-fresh1", ".scarlex-save-nested", ".scarlex-other"}) {
+        fs::create_directory(dir.path() / name);
+        WriteFileBytes((dir.path() / name / "IMG_0001_0.jpg").string(), {1, 2, 3});
+    }
+    fs::create_directory(dir.path() / ".scarlex-save-nested/inner");
+    for (const char* name : {".scarlex-save-Ab12cd", ".scarlex-save-nested", ".scarlex-other"}) age(dir.path() / name, 2);
+    Edit({10, 10, 20, 20});
+    ASSERT_TRUE(commands.AutoSave1Click());
+    EXPECT_FALSE(fs::exists(dir.path() / ".scarlex-save-Ab12cd"));
+    EXPECT_TRUE(fs::exists(dir.path() / ".scarlex-save-fresh1")) << "perhaps another save at work";
+    EXPECT_TRUE(fs::exists(dir.path() / ".scarlex-save-nested/inner")) << "not of our making";
+    EXPECT_TRUE(fs::exists(dir.path() / ".scarlex-other"));
+}
+
+TEST_F(SaveFixture, ATerminatedSaveLeavesNoTemporaries) {
+    MakeOriginal(64, 48);
+    const std::vector<uint8_t> before = ReadFileBytes(original);
+    Edit({10, 10, 20, 20});
+    Meanwhile(doc, [] { ::kill(::getpid(), SIGTERM); });
+    EXPECT_EXIT(commands.AutoSave1Click(), ::testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EQ(FolderListing(dir.path()), std::vector<std::string>{"IMG_0001.jpg"});
+    EXPECT_EQ(ReadFileBytes(original), before);
 }
 
 }  // namespace

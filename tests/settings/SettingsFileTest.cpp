@@ -585,5 +585,25 @@ TEST(DecimalNumbers, CommaLocaleThresholds) {
     EXPECT_EQ(back.ThresholdRB, "1,1");
 }
 
+TEST_F(SettingsFileTest, MaxMegapixelsIsReadAndWrittenOnlyOnceSet) {
+    WriteText(path, "[General]\nMax Megapixels=120\n");
+    SettingsModel s;
+    ReadSettings(s, IniFile(path));
+    EXPECT_EQ(s.MaxMegapixels, 120);
+    s.UseIniFile = true;
+    s.MaxMegapixels = 80;
+    SaveSettings(s, path, true);
+    EXPECT_NE(ReadText(path).find("Max Megapixels=80\n"), std::string::npos);
+    // Nonsense reads as the default; a file that never had the key stays without it.
+    WriteText(path, "[General]\nMax Megapixels=-4\n");
+    ReadSettings(s, IniFile(path));
+    EXPECT_EQ(s.MaxMegapixels, 0);
+    fs::remove(path);
+    SettingsModel fresh;
+    fresh.UseIniFile = true;
+    SaveSettings(fresh, path, true);
+    EXPECT_EQ(ReadText(path).find("Max Megapixels"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace scarlex
