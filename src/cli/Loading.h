@@ -7,6 +7,7 @@
 
 #include "cli/Cli.h"
 #include "codec/JpegCodec.h"
+#include "metadata/ImageInfo.h"
 #include "metadata/ImgData.h"
 #include "save/SaveCommands.h"
 
@@ -16,6 +17,7 @@ struct LoadedPhotograph {
     Bitmap bitmap;
     Sampling sampling;
     TimgData meta{255};
+    int orientation = 1;  // EXIF Orientation; 1 (upright) when the file has none
 
     void AttachMetadata(SaveDocument& doc) const { UseMetadata(doc, meta); }
 };
@@ -25,6 +27,8 @@ inline void LoadPhotograph(const std::string& path, LoadedPhotograph& photo) {
     if (!r) throw CliError(path + ": " + r.error);
     for (const std::string& w : r.warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
     photo.meta.ProcessFile(path);
+    const TImageInfo* exif = photo.meta.ExifInfo();
+    photo.orientation = exif && exif->Orientation() != 0 ? exif->Orientation() : 1;
 }
 
 }  // namespace scarlex::cli

@@ -5,6 +5,8 @@
 #include <filesystem>
 
 #include "cli/Cli.h"
+#include "cli/DetectSupport.h"
+#include "cli/Loading.h"
 #include "codec/JpegCodec.h"
 #include "editing/EditScript.h"
 
@@ -26,14 +28,13 @@ int RunEdit(const Args& args) {
     if (std::filesystem::equivalent(args[0], args[1], ec))
         throw CliError(args[1] + " is the input photograph; name another output");
 
-    Bitmap bitmap;
-    Sampling sampling;
-    CodecResult r = DecodeJpegToBitmap(args[0], bitmap, sampling);
-    if (!r) throw CliError(args[0] + ": " + r.error);
-    for (const std::string& w : r.warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
+    LoadedPhotograph photo;
+    LoadPhotograph(args[0], photo);
+    Bitmap& bitmap = photo.bitmap;
 
     DBUndoTable undo;
     EditSession session(bitmap, undo, UserDecimalSeparator());
+    UsePupilDetector(session, photo.orientation);
     const std::string editError = session.ApplyAll(steps);
     if (!editError.empty()) throw CliError(editError);
 
@@ -46,8 +47,8 @@ int RunEdit(const Args& args) {
 
 const bool registered = RegisterCommand(
     {"edit", "IN.jpg OUT.ppm [--rg T] [--rb T] [--red T] [--attenuation N] [--[no-]force-grey] EDIT...",
-     "remove red eye and undo; EDIT is --click X,Y, --circle X,Y,A, --limit X,Y,R, --no-limit or --undo; "
-     "settings apply to the edits after them; prints the undo rows left",
+     "remove red eye and undo; EDIT is --click X,Y, --circle X,Y,A, --limit X,Y,R, --no-limit, --pupil X,Y, "
+     "--auto [--min-score S] or --undo; settings apply to the edits after them; prints the undo rows left",
      RunEdit});
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <clocale>
 #include <cstdio>
 
+#include "cli/Batch.h"
 #include "cli/Cli.h"
+#include "cli/DetectSupport.h"
 #include "cli/Loading.h"
 #include "editing/EditScript.h"
 #include "platform/ScriptedPlatform.h"
@@ -20,6 +22,7 @@ std::string OneLine(std::string text) {
 }
 
 int RunFix(const Args& args) {
+    if (IsFixBatch(args)) return RunFixBatch(args, RunFix);
     if (args.empty()) RequireArgs(args, 1, 1, "fix");
     std::setlocale(LC_ALL, "");
     const std::string input = args[0];
@@ -66,8 +69,10 @@ int RunFix(const Args& args) {
 
     DBUndoTable undo;
     EditSession session(photo.bitmap, undo, UserDecimalSeparator());
+    UsePupilDetector(session, photo.orientation);
     const std::string editError = session.ApplyAll(steps);
     if (!editError.empty()) throw CliError(editError);
+    if (!ReportPupils(session, steps, undo)) return 0;
 
     ScriptedPlatform platform;
     if (!output.empty()) platform.saveAnswers.push_back(output);
