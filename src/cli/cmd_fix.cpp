@@ -103,10 +103,11 @@ int RunFix(const Args& args) {
 
 const bool registered = RegisterCommand(
     {"fix",
-     "IN.jpg [EDIT OPTIONS] EDIT... [-o OUT [--yes]] [--append TEXT | --no-append] [--rename-ext EXT] "
-     "[--move-to DIR] [--no-number]",
+     "IN.jpg... [EDIT OPTIONS] EDIT... [-o OUT [--yes]] [--append TEXT | --no-append] [--rename-ext EXT] "
+     "[--move-to DIR] [--no-number] [--jobs N] [--json]",
      "remove red eye (edits as for 'edit') and save as the window does: with -o as Save to OUT, otherwise as "
-     "Auto Save (\" - nre\" appended by default)",
+     "Auto Save (\" - nre\" appended by default); several photographs are a batch, each saved as Auto Save "
+     "names it",
      RunFix});
 
 }  // namespace

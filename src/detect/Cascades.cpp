@@ -86,9 +86,12 @@ void Cascades::SetPhotograph(const Bitmap& photo, const Bitmap& reduced, int sca
     impl_->scales.clear();
     if (reduced.Empty()) return;
     try {
-        cv::Mat grey;
-        cv::cvtColor(Wrap(reduced), grey, cv::COLOR_BGR2GRAY);
-        double k = scale;
+        // From half the reduced copy down: finer than that, an eye is looked
+        // for in the photograph itself.
+        cv::Mat half, grey;
+        cv::resize(Wrap(reduced), half, cv::Size(reduced.Width() / 2, reduced.Height() / 2), 0, 0, cv::INTER_AREA);
+        cv::cvtColor(half, grey, cv::COLOR_BGR2GRAY);
+        double k = 2.0 * scale;
         while (true) {
             impl_->pyramid.push_back(grey);
             impl_->scales.push_back(k);
@@ -146,8 +149,7 @@ bool Cascades::EyeAround(double x, double y, double r) const {
         int level = -1;
         for (std::size_t l = 0; l < impl_->scales.size(); ++l)
             if (impl_->scales[l] <= wanted) level = static_cast<int>(l);
-        if (level >= 0 && impl_->scales[static_cast<std::size_t>(level)] > 1) k = impl_->scales[static_cast<std::size_t>(level)];
-        else level = -1;
+        if (level >= 0) k = impl_->scales[static_cast<std::size_t>(level)];
         const int cx = static_cast<int>(std::lround(x / k)), cy = static_cast<int>(std::lround(y / k));
         const int h = static_cast<int>(std::ceil(half / k));
         const cv::Rect want(cx - h, cy - h, 2 * h + 1, 2 * h + 1);

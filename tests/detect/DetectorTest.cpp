@@ -132,6 +132,7 @@ TEST(Detector, RedThingsThatAreNotEyesAreNotSuggested) {
     // Nothing at all, and pictures too small to hold an eye.
     EXPECT_TRUE(Detector().Detect(Bitmap(320, 240)).empty());
     EXPECT_TRUE(Detector().Detect(Bitmap(3, 2)).empty());
+    EXPECT_TRUE(Detector().Detect(Bitmap(20000, 9)).empty());
     EXPECT_TRUE(Detector().Detect(Bitmap()).empty());
 }
 
