@@ -141,9 +141,24 @@ void Keep(std::string& text, const char* data, std::size_t n) {
     if (text.size() > kMaxKept) text.erase(0, text.size() - kMaxKept);
 }
 
+// The workers' environment: with several of them the batch itself keeps the
+// cores busy, so each one's OpenCV works on one thread (unless the user set
+// that already) rather than all of them competing for every core.
+std::vector<std::string> WorkerEnvironment(std::size_t jobs) {
+    std::vector<std::string> env;
+    bool set = false;
+    for (char** e = environ; e && *e; ++e) {
+        env.emplace_back(*e);
+        set = set || env.back().rfind("OPENCV_FOR_THREADS_NUM=", 0) == 0;
+    }
+    if (jobs > 1 && !set) env.emplace_back("OPENCV_FOR_THREADS_NUM=1");
+    return env;
+}
+
 // Starts `scarlex-cli fix FILE OPTIONS...` with its output on two pipes and
 // nothing to read on its input: a worker never waits for an answer.
-bool Start(const std::string& exe, const std::string& file, const Args& options, Worker& w, std::string& error) {
+bool Start(const std::string& exe, const std::string& file, const Args& options, std::vector<std::string>& env,
+           Worker& w, std::string& error) {
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0) {
         error = std::strerror(errno);
@@ -157,9 +172,11 @@ bool Start(const std::string& exe, const std::string& file, const Args& options,
     }
     std::vector<std::string> argv = {"scarlex-cli", "fix", file};
     argv.insert(argv.end(), options.begin(), options.end());
-    std::vector<char*> raw;
+    std::vector<char*> raw, envp;
     for (std::string& a : argv) raw.push_back(a.data());
     raw.push_back(nullptr);
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -167,7 +184,7 @@ bool Start(const std::string& exe, const std::string& file, const Args& options,
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, raw.data(), environ);
+    const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, raw.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);
     close(errPipe[1]);
@@ -308,6 +325,7 @@ int RunFixBatch(const Args& args, int (*fix)(const Args&)) {
     // A job runner that stops reading must not kill the batch halfway.
     std::signal(SIGPIPE, SIG_IGN);
 
+    std::vector<std::string> env = WorkerEnvironment(jobs);
     std::deque<std::string> pending(s.inputs.begin(), s.inputs.end());
     std::vector<Worker> running;
     std::vector<FixOutcome> outcomes;
@@ -327,7 +345,7 @@ int RunFixBatch(const Args& args, int (*fix)(const Args&)) {
             std::string error;
             const std::string file = pending.front();
             pending.pop_front();
-            if (Start(exe, file, s.options, w, error)) {
+            if (Start(exe, file, s.options, env, w, error)) {
                 running.push_back(std::move(w));
             } else {
                 FixOutcome o;

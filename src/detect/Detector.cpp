@@ -224,12 +224,15 @@ std::vector<Seed> GatherSeeds(const cv::Mat& redness, const cv::Mat& integral, i
 
 double OwnEvidence(const PupilFit& f, const Surroundings& s) {
     const double contrast = f.peak > 0 ? static_cast<double>(f.peak - f.surround) / f.peak : 0.0;
-    const double red = Ramp(f.peak, 36, 80);
-    const double stands = Ramp(contrast, 0.2, 0.5);
+    const double red = Ramp(f.peak, 36, 70);
+    const double stands = Ramp(contrast, 0.15, 0.4);
     const double round = Ramp(f.fill, 0.25, 0.45) * Ramp(f.elongation, 2.6, 1.7);
     const double size = Ramp(f.radius, 1.0, 2.0);
     const double alone = Ramp(s.ringRed, 0.35, 0.12);
-    return red * stands * round * size * alone;
+    // What a red pupil holds is a catch-light, brighter than its red; a
+    // dark middle is a pupil that is not red inside a reddish iris.
+    const bool darkMiddle = f.holeArea * 10 >= f.area && f.darkHoleArea * 2 > f.holeArea;
+    return red * stands * round * size * alone * (darkMiddle ? 0.2 : 1.0);
 }
 
 }  // namespace
@@ -376,11 +379,8 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
             }
         }
     }
-    // Two red discs alike are a pair of eyes only when one of them also
-    // looks like an eye.
-    auto eyeish = [](const PupilCandidate& c) {
-        return std::max({c.eye ? 1.0 : 0.0, Ramp(c.sclera, 0.03, 0.15), Ramp(c.irisDark, 0.05, 0.3)});
-    };
+    // Two red discs alike are a pair of eyes only when the eye cascade sees
+    // an eye around one of them at least.
     for (std::size_t i = 0; i < out.size(); ++i) {
         if (out[i].own < kContextFloor) continue;
         for (std::size_t j = i + 1; j < out.size(); ++j) {
@@ -392,23 +392,23 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
             orientation.DirectionToUpright(b.x - a.x, b.y - a.y, ux, uy);
             const double distance = std::hypot(ux, uy) / mean;
             const double angle = std::atan2(std::fabs(uy), std::fabs(ux)) * 180.0 / M_PI;
-            if (ratio > 1.8 || distance < 5 || distance > 45 || angle > 40) continue;
-            const double strength = std::min(out[i].own, out[j].own) * Ramp(angle, 40, 25) * Ramp(ratio, 1.8, 1.4) *
-                                    (0.3 + 0.7 * std::max(eyeish(out[i]), eyeish(out[j])));
+            if (ratio > 1.6 || distance < 5 || distance > 45 || angle > 40) continue;
+            // The same flash lights both: their redness is alike.
+            const double alike = Ramp(std::abs(a.peak - b.peak) / static_cast<double>(std::max(a.peak, b.peak)), 0.5, 0.25);
+            const double strength = std::min(out[i].own, out[j].own) * Ramp(angle, 40, 25) * Ramp(ratio, 1.6, 1.25) * alike *
+                                    (out[i].eye || out[j].eye ? 1.0 : 0.25);
             out[i].pair = std::max(out[i].pair, strength);
             out[j].pair = std::max(out[j].pair, strength);
         }
     }
-    // Red and round is not enough, nor shading like an eye's around it:
-    // without an eye the cascade sees, a partner or a face, a candidate
-    // stays below the default cut.
+    // Red and round is not enough: without an eye the cascade sees, a
+    // partner or a face, a candidate stays below the default cut.
     for (PupilCandidate& c : out) {
-        const double shading = std::max(Ramp(c.sclera, 0.03, 0.15), Ramp(c.irisDark, 0.05, 0.3));
         // The larger the pupil, the surer the eye cascade is to see its eye;
         // when it does not, the rest counts for less.
         const double unseen = c.eye || !cascades_ || !cascades_->HaveEyes() ? 1.0 : 1.0 - 0.85 * Ramp(c.fit.radius, 6, 20);
-        const double context = 1.0 - (1.0 - (c.eye ? 0.75 : 0.0)) * (1.0 - 0.75 * unseen * c.pair) *
-                                         (1.0 - (c.face ? 0.5 * unseen : 0.0)) * (1.0 - 0.2 * shading);
+        const double context =
+            1.0 - (1.0 - (c.eye ? 0.75 : 0.0)) * (1.0 - 0.75 * unseen * c.pair) * (1.0 - (c.face ? 0.5 * unseen : 0.0));
         c.score = c.own * (0.35 + 0.65 * context);
     }
     for (PupilCandidate& c : out) {

@@ -293,17 +293,35 @@ bool PupilFitter::FitInWindow(const Bitmap& bitmap, int seedX, int seedY, int ha
             stack_.push_back(static_cast<int32_t>(ni));
         }
     }
-    double sum = 0, sx = 0, sy = 0;
+    double sum = 0, sx = 0, sy = 0, redLuma = 0, holeLuma = 0;
     int holes = 0;
     for (int j = 0; j < bh; ++j)
         for (int i = 0; i < bw; ++i) {
             const uint8_t m = mask_[static_cast<std::size_t>(j) * bw + i];
             if (m == 2) continue;
-            if (m == 0) ++holes;
+            const int px = x0 + bx0 + i, py = y0 + by0 + j;
+            const uint8_t* p = bitmap.Pixel(std::clamp(px, 0, W - 1), std::clamp(py, 0, H - 1));
+            const double luma = 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
+            if (m == 0) {
+                ++holes;
+                holeLuma += luma;
+            } else {
+                redLuma += luma;
+            }
             sum += 1;
             sx += i;
             sy += j;
         }
+    out.redLuma = redLuma / std::max(1.0, sum - holes);
+    out.holeLuma = holes > 0 ? holeLuma / holes : 0;
+    int darkHoles = 0;
+    for (int j = 0; j < bh && holes > 0; ++j)
+        for (int i = 0; i < bw; ++i) {
+            if (mask_[static_cast<std::size_t>(j) * bw + i] != 0) continue;
+            const uint8_t* p = bitmap.Pixel(std::clamp(x0 + bx0 + i, 0, W - 1), std::clamp(y0 + by0 + j, 0, H - 1));
+            darkHoles += 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2] < out.redLuma;
+        }
+    out.darkHoleArea = darkHoles;
     const double cx = sx / sum, cy = sy / sum;
     double sxx = 0, syy = 0, sxy = 0, extent = 0;
     distances_.clear();

@@ -38,6 +38,9 @@ struct PupilFit {
     double circle = 0;     // radius of the circle a removal should cover
     int area = 0;          // pupil pixels, filled holes included
     int holeArea = 0;      // of them, the filled-in ones (catch-lights)
+    double redLuma = 0;    // mean brightness of the red pixels
+    double holeLuma = 0;   // and of the filled-in ones
+    int darkHoleArea = 0;  // filled-in pixels darker than the red
     int peak = 0;          // redness typical of the pupil's inside
     int surround = 0;      // redness where the region spilled over (0 if it never did)
     int level = 0;         // the redness level that bounds the pupil
