@@ -380,7 +380,8 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
         }
     }
     // Two red discs alike are a pair of eyes only when the eye cascade sees
-    // an eye around one of them at least.
+    // an eye around one of them at least (when there is an eye cascade).
+    const bool eyesKnown = cascades_ && cascades_->HaveEyes();
     for (std::size_t i = 0; i < out.size(); ++i) {
         if (out[i].own < kContextFloor) continue;
         for (std::size_t j = i + 1; j < out.size(); ++j) {
@@ -396,7 +397,7 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
             // The same flash lights both: their redness is alike.
             const double alike = Ramp(std::abs(a.peak - b.peak) / static_cast<double>(std::max(a.peak, b.peak)), 0.5, 0.25);
             const double strength = std::min(out[i].own, out[j].own) * Ramp(angle, 40, 25) * Ramp(ratio, 1.6, 1.25) * alike *
-                                    (out[i].eye || out[j].eye ? 1.0 : 0.25);
+                                    (out[i].eye || out[j].eye || !eyesKnown ? 1.0 : 0.25);
             out[i].pair = std::max(out[i].pair, strength);
             out[j].pair = std::max(out[j].pair, strength);
         }
