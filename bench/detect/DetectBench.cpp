@@ -25,21 +25,21 @@ using namespace scarlex;
 
 namespace {
 
-test::SceneSpec FourFaces(int width, int height, uint32_t seed) {
-    test::SceneSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.seed = seed;
-    spec.redClothing = true;
+test::SceneLayout FourFaces(int width, int height, uint32_t seed) {
+    test::SceneLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.seed = seed;
+    layout.redClothing = true;
     for (int k = 0; k < 4; ++k) {
         test::DrawnFace f;
         f.x = width * (0.15 + 0.23 * k);
         f.y = height * (0.3 + 0.06 * (k % 2));
         f.pupilRadius = width / 600.0 + 2 * k;
         f.tilt = -15 + 10 * k;
-        spec.faces.push_back(f);
+        layout.faces.push_back(f);
     }
-    return spec;
+    return layout;
 }
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }

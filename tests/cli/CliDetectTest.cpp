@@ -32,20 +32,20 @@ bool Reddish(const Bitmap& b, double x, double y) {
 
 // A face with two red pupils (or none) written as a JPEG.
 std::vector<DrawnPupil> WriteFace(const std::string& path, uint32_t seed, bool red = true, double radius = 7) {
-    SceneSpec spec;
-    spec.width = 720;
-    spec.height = 540;
-    spec.seed = seed;
+    SceneLayout layout;
+    layout.width = 720;
+    layout.height = 540;
+    layout.seed = seed;
     DrawnFace f;
     f.x = 360;
     f.y = 220;
     f.pupilRadius = radius;
     f.redLeft = f.redRight = red;
-    spec.faces = {f};
+    layout.faces = {f};
     std::vector<DrawnPupil> pupils;
     TestJpegOptions o;
     o.quality = 88;
-    WriteTestJpeg(path, DrawScene(spec, &pupils), o);
+    WriteTestJpeg(path, DrawScene(layout, &pupils), o);
     return pupils;
 }
 
@@ -104,18 +104,18 @@ TEST(CliDetect, PrintsOneLinePerPupilBestFirst) {
 TEST(CliDetect, ReadsTheOrientationOfAPhotographStoredSideways) {
     TempDir dir;
     // The face upright, stored turned a quarter to the left, tagged 6.
-    SceneSpec spec;
-    spec.width = 720;
-    spec.height = 540;
-    spec.seed = 5;
+    SceneLayout layout;
+    layout.width = 720;
+    layout.height = 540;
+    layout.seed = 5;
     DrawnFace f;
     f.x = 360;
     f.y = 220;
     f.pupilRadius = 7;
-    spec.faces = {f};
+    layout.faces = {f};
     std::vector<DrawnPupil> upright;
-    const Bitmap scene = DrawScene(spec, &upright);
-    Bitmap stored(spec.height, spec.width);
+    const Bitmap scene = DrawScene(layout, &upright);
+    Bitmap stored(layout.height, layout.width);
     for (int y = 0; y < stored.Height(); ++y)
         for (int x = 0; x < stored.Width(); ++x) {
             const uint8_t* p = scene.Pixel(stored.Height() - 1 - y, x);  // upright (H - 1 - y, x)

@@ -59,28 +59,28 @@ void ExpectExactly(const std::vector<SuggestedPupil>& found, const std::vector<D
 TEST(Detector, FindsPupilsFromThreeToSixtyPixels) {
     for (double r : {3.0, 5.0, 9.0, 16.0, 30.0, 60.0}) {
         SCOPED_TRACE("pupil radius " + std::to_string(r));
-        SceneSpec spec;
+        SceneLayout layout;
         // Large pupils come from close-ups: the face is larger than the frame.
-        spec.width = static_cast<int>(std::max(640.0, 40 * r));
-        spec.height = static_cast<int>(std::max(480.0, 26 * r));
-        spec.seed = static_cast<uint32_t>(r * 10);
+        layout.width = static_cast<int>(std::max(640.0, 40 * r));
+        layout.height = static_cast<int>(std::max(480.0, 26 * r));
+        layout.seed = static_cast<uint32_t>(r * 10);
         DrawnFace face;
-        face.x = spec.width / 2.0;
-        face.y = spec.height * (r > 20 ? 0.5 : 0.35);
+        face.x = layout.width / 2.0;
+        face.y = layout.height * (r > 20 ? 0.5 : 0.35);
         face.pupilRadius = r;
         face.tilt = r < 10 ? 12 : -8;
-        spec.faces = {face};
+        layout.faces = {face};
         std::vector<DrawnPupil> pupils;
-        const Bitmap photo = ThroughJpeg(DrawScene(spec, &pupils));
+        const Bitmap photo = ThroughJpeg(DrawScene(layout, &pupils));
         ExpectExactly(Detector().Detect(photo), pupils);
     }
 }
 
 TEST(Detector, SeveralFacesAndFacesCutByTheEdges) {
-    SceneSpec spec;
-    spec.width = 1400;
-    spec.height = 700;
-    spec.seed = 7;
+    SceneLayout layout;
+    layout.width = 1400;
+    layout.height = 700;
+    layout.seed = 7;
     DrawnFace a, b, c;
     a.x = 18;  // only its right eye is in the picture
     a.y = 300;
@@ -93,11 +93,11 @@ TEST(Detector, SeveralFacesAndFacesCutByTheEdges) {
     c.y = 660;  // its mouth and chin are below the edge
     c.pupilRadius = 4;
     c.tilt = -15;
-    spec.faces = {a, b, c};
+    layout.faces = {a, b, c};
     std::vector<DrawnPupil> pupils, inside;
-    const Bitmap photo = ThroughJpeg(DrawScene(spec, &pupils));
+    const Bitmap photo = ThroughJpeg(DrawScene(layout, &pupils));
     for (const DrawnPupil& p : pupils)
-        if (p.x - p.radius >= 0 && p.x + p.radius < spec.width && p.y + p.radius < spec.height) inside.push_back(p);
+        if (p.x - p.radius >= 0 && p.x + p.radius < layout.width && p.y + p.radius < layout.height) inside.push_back(p);
     ASSERT_EQ(inside.size(), 5u);
     ExpectExactly(Detector().Detect(photo), inside);
 }
@@ -107,13 +107,13 @@ TEST(Detector, RedThingsThatAreNotEyesAreNotSuggested) {
     // faces whose eyes are not red; and a picture without any face.
     for (int variant = 0; variant < 3; ++variant) {
         SCOPED_TRACE("variant " + std::to_string(variant));
-        SceneSpec spec;
-        spec.width = 1000;
-        spec.height = 750;
-        spec.seed = 40 + variant;
-        spec.redClothing = variant != 1;
-        spec.redHair = variant != 0;
-        spec.redObjects = true;
+        SceneLayout layout;
+        layout.width = 1000;
+        layout.height = 750;
+        layout.seed = 40 + variant;
+        layout.redClothing = variant != 1;
+        layout.redHair = variant != 0;
+        layout.redObjects = true;
         if (variant < 2) {
             for (int k = 0; k < 2; ++k) {
                 DrawnFace f;
@@ -121,10 +121,10 @@ TEST(Detector, RedThingsThatAreNotEyesAreNotSuggested) {
                 f.y = 260;
                 f.pupilRadius = 5 + 3 * k;
                 f.redLeft = f.redRight = false;
-                spec.faces.push_back(f);
+                layout.faces.push_back(f);
             }
         }
-        const Bitmap photo = ThroughJpeg(DrawScene(spec));
+        const Bitmap photo = ThroughJpeg(DrawScene(layout));
         const std::vector<SuggestedPupil> found = Detector().Detect(photo);
         for (const SuggestedPupil& p : found)
             ADD_FAILURE() << "suggested " << p.x << "," << p.y << " r " << p.radius << " score " << p.score;
@@ -168,22 +168,22 @@ TEST(Orientation, MapsEveryTagBothWays) {
 }
 
 TEST(Detector, FindsFacesInPhotographsStoredSideways) {
-    SceneSpec spec;
-    spec.width = 900;
-    spec.height = 700;
-    spec.seed = 12;
+    SceneLayout layout;
+    layout.width = 900;
+    layout.height = 700;
+    layout.seed = 12;
     DrawnFace f;
     f.x = 450;
     f.y = 260;
     f.pupilRadius = 6;
-    spec.faces = {f};
+    layout.faces = {f};
     std::vector<DrawnPupil> upright;
-    const Bitmap scene = DrawScene(spec, &upright);
+    const Bitmap scene = DrawScene(layout, &upright);
     for (int tag : {3, 6, 8}) {
         SCOPED_TRACE("orientation " + std::to_string(tag));
         // The stored pixels of a camera that was held this way.
         const bool swaps = tag >= 5;
-        Bitmap stored(swaps ? spec.height : spec.width, swaps ? spec.width : spec.height);
+        Bitmap stored(swaps ? layout.height : layout.width, swaps ? layout.width : layout.height);
         const Orientation o(tag, stored.Width(), stored.Height());
         for (int y = 0; y < stored.Height(); ++y)
             for (int x = 0; x < stored.Width(); ++x) {

@@ -56,7 +56,7 @@ Colour Mix(Colour a, Colour b, double t) {
     return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
 }
 
-void DrawFace(Canvas& canvas, const DrawnFace& f, const SceneSpec& spec, std::mt19937& rng,
+void DrawFace(Canvas& canvas, const DrawnFace& f, const SceneLayout& layout, std::mt19937& rng,
               std::vector<DrawnPupil>* pupils) {
     const double r = f.pupilRadius;
     const double angle = f.tilt * kPi / 180.0;
@@ -70,9 +70,9 @@ void DrawFace(Canvas& canvas, const DrawnFace& f, const SceneSpec& spec, std::mt
 
     // Clothing and neck below, hair behind.
     at(0, 46, x, y);
-    const Colour cloth = spec.redClothing ? Colour{196, 28, 36} : Colour{42, 62, 112};
+    const Colour cloth = layout.redClothing ? Colour{196, 28, 36} : Colour{42, 62, 112};
     canvas.Flat(x, y, 34 * r, 14 * r, angle, soft, cloth);
-    if (spec.redClothing) {
+    if (layout.redClothing) {
         std::uniform_real_distribution<double> jitter(-0.3, 0.3);
         for (int k = 0; k < 4; ++k) {
             at(jitter(rng), 37 + 3.2 * k, x, y);
@@ -81,7 +81,7 @@ void DrawFace(Canvas& canvas, const DrawnFace& f, const SceneSpec& spec, std::mt
     }
     at(0, 32, x, y);
     canvas.Flat(x, y, 8 * r, 10 * r, angle, soft, Scale(f.skin, 0.88));
-    const Colour hair = spec.redHair ? Colour{196, 84, 42} : f.hair;
+    const Colour hair = layout.redHair ? Colour{196, 84, 42} : f.hair;
     at(0, -6, x, y);
     canvas.Flat(x, y, 25 * r, 26 * r, angle, soft, hair);
 
@@ -90,7 +90,7 @@ void DrawFace(Canvas& canvas, const DrawnFace& f, const SceneSpec& spec, std::mt
     const Colour skin = f.skin;
     canvas.Ellipse(x, y, 21 * r, 29 * r, angle, soft,
                    [skin](double u, double v) { return Scale(skin, 1.0 - 0.18 * (u * u + v * v)); });
-    if (spec.redHair) {
+    if (layout.redHair) {
         // Loose strands over the forehead and down the sides.
         std::uniform_real_distribution<double> side(-24, 24), along(-30, 10), turn(-0.4, 0.4), shade(0.75, 1.15);
         for (int k = 0; k < 220; ++k) {
@@ -136,9 +136,9 @@ void DrawFace(Canvas& canvas, const DrawnFace& f, const SceneSpec& spec, std::mt
 
 }  // namespace
 
-Bitmap DrawScene(const SceneSpec& spec, std::vector<DrawnPupil>* pupils) {
-    Bitmap b(spec.width, spec.height);
-    std::mt19937 rng(spec.seed);
+Bitmap DrawScene(const SceneLayout& layout, std::vector<DrawnPupil>* pupils) {
+    Bitmap b(layout.width, layout.height);
+    std::mt19937 rng(layout.seed);
     for (int y = 0; y < b.Height(); ++y) {
         const double t = static_cast<double>(y) / std::max(1, b.Height() - 1);
         const Colour c = Mix(Colour{88, 96, 118}, Colour{44, 48, 62}, t);
@@ -150,9 +150,9 @@ Bitmap DrawScene(const SceneSpec& spec, std::vector<DrawnPupil>* pupils) {
         }
     }
     Canvas canvas{b};
-    if (spec.redObjects) {
+    if (layout.redObjects) {
         // Red things that are not round: boxes, stripes, a long scarf.
-        std::uniform_real_distribution<double> px(0, spec.width), py(0, spec.height), size(6, 60), turn(0, kPi);
+        std::uniform_real_distribution<double> px(0, layout.width), py(0, layout.height), size(6, 60), turn(0, kPi);
         for (int k = 0; k < 12; ++k) {
             const double cx = px(rng), cy = py(rng), w = size(rng);
             const double angle = turn(rng);
@@ -166,11 +166,11 @@ Bitmap DrawScene(const SceneSpec& spec, std::vector<DrawnPupil>* pupils) {
                                 0.6 * w, angle, 1.0, red);
         }
     }
-    for (const DrawnFace& f : spec.faces) DrawFace(canvas, f, spec, rng, pupils);
+    for (const DrawnFace& f : layout.faces) DrawFace(canvas, f, layout, rng, pupils);
 
-    if (spec.noise > 0) {
-        uint32_t state = spec.seed * 2654435761u + 1;
-        const int amplitude = static_cast<int>(spec.noise);
+    if (layout.noise > 0) {
+        uint32_t state = layout.seed * 2654435761u + 1;
+        const int amplitude = static_cast<int>(layout.noise);
         for (int y = 0; y < b.Height(); ++y) {
             uint8_t* row = b.Row(y);
             for (int i = 0; i < 3 * b.Width(); ++i) {

@@ -27,7 +27,7 @@ struct DrawnFace {
     Colour hair{60, 40, 28};
 };
 
-struct SceneSpec {
+struct SceneLayout {
     int width = 800, height = 600;
     uint32_t seed = 1;
     std::vector<DrawnFace> faces;
@@ -42,6 +42,6 @@ struct DrawnPupil {
     double x, y, radius;
 };
 
-Bitmap DrawScene(const SceneSpec& spec, std::vector<DrawnPupil>* pupils = nullptr);
+Bitmap DrawScene(const SceneLayout& layout, std::vector<DrawnPupil>* pupils = nullptr);
 
 }  // namespace scarlex::test
