@@ -20,11 +20,11 @@ constexpr int kMapSide = 1600;
 // three quarters again as red as green to more than five times. Fits that
 // peak below kMinPeak are not pupils.
 constexpr int kLadder[] = {52, 64, 80, 100, 125, 160};
-// Candidates whose own evidence reaches this are looked at for context.
 constexpr int kMinPeak = 52;
 // A blob is fitted only when the band around it is less red than this
 // share of the blob.
 constexpr double kMaxAroundShare = 0.85;
+// Candidates whose own evidence reaches this are looked at for context.
 constexpr double kContextFloor = 0.2;
 constexpr int kMaxEyeChecks = 16;
 // Seeds of at least this many map pixels' radius are fitted on the map.
@@ -38,8 +38,6 @@ double Ramp(double v, double from, double to) {
     return std::clamp(t, 0.0, 1.0);
 }
 
-double Luma(const uint8_t* p) { return 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2]; }
-
 // The photograph at 1/f of its size and its redness, in one pass: each map
 // pixel is the mean of the 2 x 2 photograph pixels at the middle of its
 // block. Not the mean of the whole block: the map only finds blobs worth a
@@ -50,6 +48,7 @@ void Reduce(const Bitmap& src, int f, Bitmap& out, cv::Mat& redness) {
     if (out.Width() != w || out.Height() != h) out.SetSize(w, h);
     redness.create(h, w, CV_8UC1);
     const int at = (f - 1) / 2;
+    const uint8_t* table = PupilRednessTable();
     for (int y = 0; y < h; ++y) {
         const uint8_t* r0 = src.Row(y * f + at);
         const uint8_t* r1 = src.Row(std::min(y * f + at + 1, src.Height() - 1));
@@ -59,7 +58,7 @@ void Reduce(const Bitmap& src, int f, Bitmap& out, cv::Mat& redness) {
             const std::size_t i = 3 * static_cast<std::size_t>(x * f + at);
             const std::size_t j = std::min(i + 3, 3 * static_cast<std::size_t>(src.Width() - 1));
             for (int c = 0; c < 3; ++c) dst[c] = static_cast<uint8_t>((r0[i + c] + r0[j + c] + r1[i + c] + r1[j + c] + 2) / 4);
-            v[x] = PupilRedness(dst);
+            v[x] = PupilRedness(dst, table);
         }
     }
 }
@@ -82,66 +81,24 @@ struct Seed {
     double x, y, r;
 };
 
-// Around a fitted pupil: the iris ring just outside it, the face further
-// out, and the whites of the eye in between, which lie beside the iris
-// (left and right, upright) rather than above and below it.
-struct Surroundings {
-    double ringRed = 0, irisDark = 0, sclera = 0;
-};
-
-Surroundings Measure(const Bitmap& b, const PupilFit& fit, const Orientation& orientation) {
-    Surroundings s;
+// The share of the ring just outside a fitted pupil (where its iris is)
+// that is as red as the pupil: a pupil stands alone, a piece of a red area
+// does not.
+double RingRed(const Bitmap& b, const PupilFit& fit) {
     const double e = std::max(fit.extent, 1.0);
-    const double r1a = e + 1.0, r1b = 1.8 * e + 2.5;        // iris
-    const double r2a = 3.0 * e + 3.0, r2b = 5.0 * e + 5.0;  // face
-    const double r3a = 1.5 * e + 1.5, r3b = 4.5 * e + 4.0;  // whites of the eye
-    const int reach = static_cast<int>(std::ceil(r2b));
+    const double inner = e + 1.0, outer = 1.8 * e + 2.5;
+    const int reach = static_cast<int>(std::ceil(outer));
     const int step = std::max(1, static_cast<int>(e / 6));
-    long ringCount = 0, ringRed = 0, faceCount = 0;
-    long beside = 0, besideWhite = 0, across = 0, acrossWhite = 0;
-    double irisLuma = 0, faceLuma = 0;
+    long count = 0, red = 0;
     const int cx = static_cast<int>(std::lround(fit.x)), cy = static_cast<int>(std::lround(fit.y));
     for (int y = std::max(0, cy - reach); y <= std::min(b.Height() - 1, cy + reach); y += step)
         for (int x = std::max(0, cx - reach); x <= std::min(b.Width() - 1, cx + reach); x += step) {
             const double d = std::hypot(x - fit.x, y - fit.y);
-            if (d <= r1a || d > r2b) continue;
-            const uint8_t* p = b.Pixel(x, y);
-            const double l = Luma(p);
-            if (d <= r1b) {
-                ++ringCount;
-                irisLuma += l;
-                if (PupilRedness(p) >= fit.level) ++ringRed;
-            }
-            if (d > r2a) {
-                ++faceCount;
-                faceLuma += l;
-            }
-            if (d > r3a && d <= r3b) {
-                const int hi = std::max({p[0], p[1], p[2]}), lo = std::min({p[0], p[1], p[2]});
-                // Whiter than skin in flash light, which is often bright and pale.
-            const bool white = hi >= 160 && hi - lo < 0.18 * hi;
-                double ux = 0, uy = 0;
-                orientation.DirectionToUpright(x - fit.x, y - fit.y, ux, uy);
-                if (std::fabs(uy) < 0.6 * std::fabs(ux)) {
-                    ++beside;
-                    besideWhite += white;
-                } else if (std::fabs(ux) < 0.6 * std::fabs(uy)) {
-                    ++across;
-                    acrossWhite += white;
-                }
-            }
+            if (d <= inner || d > outer) continue;
+            ++count;
+            if (PupilRedness(b.Pixel(x, y)) >= fit.level) ++red;
         }
-    if (ringCount > 0) {
-        s.ringRed = static_cast<double>(ringRed) / ringCount;
-        irisLuma /= ringCount;
-    }
-    if (faceCount > 0 && ringCount > 0) {
-        faceLuma /= faceCount;
-        if (faceLuma > 1) s.irisDark = 1.0 - irisLuma / faceLuma;
-    }
-    if (beside > 0 && across > 0)
-        s.sclera = static_cast<double>(besideWhite) / beside - static_cast<double>(acrossWhite) / across;
-    return s;
+    return count > 0 ? static_cast<double>(red) / count : 0.0;
 }
 
 // Sum of the redness map over `r` from its integral image.
@@ -222,13 +179,13 @@ std::vector<Seed> GatherSeeds(const cv::Mat& redness, const cv::Mat& integral, i
     return seeds;
 }
 
-double OwnEvidence(const PupilFit& f, const Surroundings& s) {
+double OwnEvidence(const PupilFit& f, double ringRed) {
     const double contrast = f.peak > 0 ? static_cast<double>(f.peak - f.surround) / f.peak : 0.0;
     const double red = Ramp(f.peak, 36, 70);
     const double stands = Ramp(contrast, 0.15, 0.4);
     const double round = Ramp(f.fill, 0.25, 0.45) * Ramp(f.elongation, 2.6, 1.7);
     const double size = Ramp(f.radius, 1.0, 2.0);
-    const double alone = Ramp(s.ringRed, 0.35, 0.12);
+    const double alone = Ramp(ringRed, 0.35, 0.12);
     // What a red pupil holds is a catch-light, brighter than its red; a
     // dark middle is a pupil that is not red inside a reddish iris.
     const bool darkMiddle = f.holeArea * 10 >= f.area && f.darkHoleArea * 2 > f.holeArea;
@@ -270,10 +227,11 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
         Reduce(bitmap, f, scratch.reduced, redness);
     } else {
         redness.create(H, W, CV_8UC1);
+        const uint8_t* table = PupilRednessTable();
         for (int y = 0; y < H; ++y) {
             const uint8_t* p = bitmap.Row(y);
             uint8_t* v = redness.ptr<uint8_t>(y);
-            for (int x = 0; x < W; ++x, p += 3) v[x] = PupilRedness(p);
+            for (int x = 0; x < W; ++x, p += 3) v[x] = PupilRedness(p, table);
         }
     }
     const Bitmap& map = f > 1 ? scratch.reduced : bitmap;
@@ -337,13 +295,10 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
         const double shift = (k - 1) / 2.0;
         c.fit = fitter.Fit(onMap ? map : bitmap, (s.x - shift) / k, (s.y - shift) / k, o);
         if (!c.fit.found || c.fit.peak < kMinPeak) continue;
-        const Surroundings sur = Measure(onMap ? map : bitmap, c.fit, orientation);
+        c.ringRed = RingRed(onMap ? map : bitmap, c.fit);
         if (onMap) ScaleUp(c.fit, f);
         c.onMap = onMap;
-        c.ringRed = sur.ringRed;
-        c.irisDark = sur.irisDark;
-        c.sclera = sur.sclera;
-        c.own = OwnEvidence(c.fit, sur);
+        c.own = OwnEvidence(c.fit, c.ringRed);
         fitted.push_back(c);
     }
     // One candidate per pupil: the best of those whose centres coincide.

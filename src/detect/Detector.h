@@ -38,8 +38,6 @@ struct PupilCandidate {
     bool eye = false;     // the eye cascade found an eye around it
     bool face = false;    // inside a face the face cascade found
     double ringRed = 0;   // share of the ring around it as red as the pupil
-    double irisDark = 0;  // how much darker the iris ring is than the face around
-    double sclera = 0;    // how much more of the ring beside it than above and below is white
     double score = 0;
     bool onMap = false;   // judged on the reduced map (a large blob of a large photograph)
 };

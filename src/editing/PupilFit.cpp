@@ -37,10 +37,9 @@ const RednessTable& Table() {
 
 }  // namespace
 
-uint8_t PupilRedness(const uint8_t* bgr) {
-    const int d = std::max<int>(bgr[1], (4 * bgr[0] + 2) / 5);
-    return Table().v[bgr[2]][d];
-}
+const uint8_t* PupilRednessTable() { return Table().v[0].data(); }
+
+uint8_t PupilRedness(const uint8_t* bgr) { return PupilRedness(bgr, PupilRednessTable()); }
 
 PupilFit FitPupil(const Bitmap& bitmap, double x, double y, const PupilFitOptions& options) {
     PupilFitter fitter;
@@ -127,10 +126,11 @@ bool PupilFitter::FitInWindow(const Bitmap& bitmap, int seedX, int seedY, int ha
     raw_.resize(n);
     redness_.resize(n);
     known_.assign(n, 0);  // bit 0: raw_ known, bit 1: redness_ known
+    const uint8_t* table = PupilRednessTable();
     auto raw = [&](int i, int j) -> uint8_t {
         const std::size_t k = static_cast<std::size_t>(j) * ww + i;
         if (!(known_[k] & 1)) {
-            raw_[k] = PupilRedness(bitmap.Pixel(x0 + i, y0 + j));
+            raw_[k] = PupilRedness(bitmap.Pixel(x0 + i, y0 + j), table);
             known_[k] |= 1;
         }
         return raw_[k];

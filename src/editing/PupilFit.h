@@ -22,6 +22,14 @@ namespace scarlex {
 // ratio is noise) and nearly neutral ones count 0.
 uint8_t PupilRedness(const uint8_t* bgr);
 
+// The same from its table, for loops over many pixels: look the table up
+// once, then PupilRedness(bgr, table) costs a lookup.
+const uint8_t* PupilRednessTable();
+inline uint8_t PupilRedness(const uint8_t* bgr, const uint8_t* table) {
+    const int d = bgr[1] > (4 * bgr[0] + 2) / 5 ? bgr[1] : (4 * bgr[0] + 2) / 5;
+    return table[bgr[2] * 256 + d];
+}
+
 struct PupilFitOptions {
     double radiusHint = 0;    // expected pupil radius; 0 when unknown (a click)
     double searchRadius = 0;  // how far from the point to look for red; 0: from the hint
