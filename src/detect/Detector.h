@@ -2,14 +2,16 @@
 // Suggested pupils: the red eyes of a photograph, found without help.
 //
 // Red blobs are gathered from a reduced redness map at several levels;
-// each is fitted at full resolution (PupilFit.h) and judged on its own
-// evidence: how red it is, how much redder than what surrounds it, how
-// round, whether a darker iris ring or a white of the eye lies around it.
-// Then on its context: a partner pupil of like size at a plausible distance
-// and angle for a pair of eyes, and the stock face and eye cascades. The
-// score, 0 .. 1, combines the two; suggestions at or above the cut are
-// returned, best first, as SuggestedPupil (PupilFit.h): the centre in stored
-// bitmap pixels and the radius of the circle with the pupil's area.
+// each is fitted (PupilFit.h) and judged on its own evidence: how red it
+// is, how much redder than what surrounds it, how round, whether it stands
+// alone, whether what it holds is a catch-light rather than a dark pupil.
+// Then on its context: an eye around it that the stock eye cascade sees, a
+// face the face cascade finds, a partner pupil of like size and redness at
+// the distance and angle of a pair of eyes. Red and round alone stays below
+// the default cut. The score, 0 .. 1, combines the two; suggestions at or
+// above the cut are returned, best first, as SuggestedPupil (PupilFit.h):
+// the centre in stored bitmap pixels and the radius of the circle with the
+// pupil's area.
 
 #include <memory>
 #include <string>
