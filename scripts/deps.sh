@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ ninja-build pkg-config
   libjpeg62-turbo-dev libexiv2-dev
+  libopencv-imgproc-dev libopencv-objdetect-dev opencv-data
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
 )

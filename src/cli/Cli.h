@@ -48,6 +48,9 @@ void PrintWarnings(const std::string& file, const CodecResult& r);
 std::vector<std::string>& PendingWarnings();
 // Whether --yes was given.
 bool& ReplaceAllowed();
+// The options every command shares (--yes, --max-megapixels N) as they were
+// given, for the worker processes of a batch.
+Args& CommonOptions();
 // No command replaces an existing file without --yes (a device or a pipe
 // such as /dev/stdout is written to, not replaced). Throws CliError.
 void RequireFreeOutput(const std::string& path);

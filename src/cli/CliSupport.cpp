@@ -44,6 +44,11 @@ bool& ReplaceAllowed() {
     return yes;
 }
 
+Args& CommonOptions() {
+    static Args given;
+    return given;
+}
+
 void RequireFreeOutput(const std::string& path) {
     struct stat st {};
     if (ReplaceAllowed() || ::lstat(path.c_str(), &st) != 0) return;

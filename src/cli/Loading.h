@@ -7,6 +7,7 @@
 
 #include "cli/Cli.h"
 #include "codec/JpegCodec.h"
+#include "metadata/ImageInfo.h"
 #include "metadata/ImgData.h"
 #include "save/SaveCommands.h"
 
@@ -17,6 +18,7 @@ struct LoadedPhotograph {
     Sampling sampling;
     TimgData meta{255};
     FileFingerprint file;  // the file as it was read
+    int orientation = 1;  // EXIF Orientation; 1 (upright) when the file has none
 
     void AttachMetadata(SaveDocument& doc) const { UseMetadata(doc, meta); }
 };
@@ -26,6 +28,8 @@ inline void LoadPhotograph(const std::string& path, LoadedPhotograph& photo) {
     if (!r) throw CliError(CodecMessage(path, r));
     PrintWarnings(path, r);
     photo.meta.ProcessFile(path);
+    const TImageInfo* exif = photo.meta.ExifInfo();
+    photo.orientation = exif && exif->Orientation() != 0 ? exif->Orientation() : 1;
 }
 
 }  // namespace scarlex::cli

@@ -5,6 +5,8 @@
 #include <filesystem>
 
 #include "cli/Cli.h"
+#include "cli/DetectSupport.h"
+#include "cli/Loading.h"
 #include "codec/JpegCodec.h"
 #include "editing/EditScript.h"
 
@@ -27,14 +29,13 @@ int RunEdit(const Args& args) {
         throw CliError(args[1] + " is the input photograph; name another output");
     RequireFreeOutput(args[1]);
 
-    Bitmap bitmap;
-    Sampling sampling;
-    CodecResult r = DecodeJpegToBitmap(args[0], bitmap, sampling);
-    if (!r) throw CliError(CodecMessage(args[0], r));
-    PrintWarnings(args[0], r);
+    LoadedPhotograph photo;
+    LoadPhotograph(args[0], photo);
+    Bitmap& bitmap = photo.bitmap;
 
     DBUndoTable undo;
     EditSession session(bitmap, undo, UserDecimalSeparator());
+    UsePupilDetector(session, photo.orientation);
     const std::string editError = session.ApplyAll(steps);
     if (!editError.empty()) throw CliError(args[0], editError);
 
@@ -47,8 +48,8 @@ int RunEdit(const Args& args) {
 
 const bool registered = RegisterCommand(
     {"edit", "IN.jpg OUT.ppm [--rg T] [--rb T] [--red T] [--attenuation N] [--[no-]force-grey] EDIT...",
-     "remove red eye and undo; EDIT is --click X,Y, --circle X,Y,A, --limit X,Y,R, --no-limit or --undo; "
-     "settings apply to the edits after them; prints the undo rows left",
+     "remove red eye and undo; EDIT is --click X,Y, --circle X,Y,A, --limit X,Y,R, --no-limit, --pupil X,Y, "
+     "--auto [--min-score S] or --undo; settings apply to the edits after them; prints the undo rows left",
      RunEdit});
 
 }  // namespace

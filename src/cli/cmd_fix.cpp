@@ -5,7 +5,9 @@
 #include <clocale>
 #include <cstdio>
 
+#include "cli/Batch.h"
 #include "cli/Cli.h"
+#include "cli/DetectSupport.h"
 #include "cli/Loading.h"
 #include "editing/EditScript.h"
 #include "platform/ScriptedPlatform.h"
@@ -18,6 +20,7 @@ namespace scarlex::cli {
 namespace {
 
 int RunFix(const Args& args) {
+    if (IsFixBatch(args)) return RunFixBatch(args, RunFix);
     if (args.empty()) RequireArgs(args, 1, 1, "fix");
     std::setlocale(LC_ALL, "");
     const std::string input = args[0];
@@ -70,8 +73,10 @@ int RunFix(const Args& args) {
 
     DBUndoTable undo;
     EditSession session(photo.bitmap, undo, UserDecimalSeparator());
+    UsePupilDetector(session, photo.orientation);
     const std::string editError = session.ApplyAll(steps);
     if (!editError.empty()) throw CliError(input, editError);
+    if (!ReportPupils(session, steps, undo)) return 0;
 
     ScriptedPlatform platform;
     if (!output.empty()) platform.saveAnswers.push_back(output);
@@ -107,10 +112,11 @@ int RunFix(const Args& args) {
 
 const bool registered = RegisterCommand(
     {"fix",
-     "IN.jpg [EDIT OPTIONS] EDIT... [-o OUT] [--yes] [--append TEXT | --no-append] [--rename-ext EXT] "
-     "[--move-to DIR] [--no-number]",
+     "IN.jpg... [EDIT OPTIONS] EDIT... [-o OUT] [--yes] [--append TEXT | --no-append] [--rename-ext EXT] "
+     "[--move-to DIR] [--no-number] [--jobs N] [--json]",
      "remove red eye (edits as for 'edit') and save as the window does: with -o as Save to OUT, otherwise as "
-     "Auto Save (\" - nre\" appended by default); an existing file is replaced only with --yes",
+     "Auto Save (\" - nre\" appended by default); an existing file is replaced only with --yes; several "
+     "photographs are a batch, each saved as Auto Save names it",
      RunFix});
 
 }  // namespace

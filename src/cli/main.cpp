@@ -34,6 +34,7 @@ void TakeCommonOptions(Args& args) {
     for (std::size_t i = 0; i < args.size();) {
         if (args[i] == "--yes") {
             ReplaceAllowed() = true;
+            CommonOptions().push_back("--yes");
             args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
             continue;
         }
@@ -49,6 +50,7 @@ void TakeCommonOptions(Args& args) {
         if (ok) n = std::strtoull(text.c_str(), nullptr, 10);
         if (!ok || n == 0) throw CliError("--max-megapixels: '" + text + "' is not a whole number of megapixels above 0");
         scarlex::SetMaxMegapixels(n);
+        CommonOptions().insert(CommonOptions().end(), {"--max-megapixels", text});
         args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
     }
 }

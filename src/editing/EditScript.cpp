@@ -1,8 +1,12 @@
 #include "editing/EditScript.h"
 
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+
+#include "editing/FittedRemoval.h"
 
 namespace scarlex {
 
@@ -28,6 +32,29 @@ bool ParseInts(const std::string& text, std::size_t count, std::vector<long>& va
     return *p == '\0' && values.size() == count;
 }
 
+// "X,Y,R": whole X and Y, R a number that may have a fraction after a dot.
+bool ParseCircle(const std::string& text, std::vector<long>& values, double& radius) {
+    const std::size_t comma = text.rfind(',');
+    if (comma == std::string::npos || !ParseInts(text.substr(0, comma), 2, values)) return false;
+    const std::string r = text.substr(comma + 1);
+    const char* first = r.c_str();
+    const char* last = first + r.size();
+    if (r.empty() || *first == '+' || *first == ' ') return false;
+    const auto [end, ec] = std::from_chars(first, last, radius, std::chars_format::fixed);
+    return ec == std::errc() && end == last && std::isfinite(radius);
+}
+
+// A number from 0 to 1 with a dot (or a comma) before the fraction.
+bool ParseScore(std::string text, double& score) {
+    for (char& c : text)
+        if (c == ',') c = '.';
+    const char* first = text.c_str();
+    const char* last = first + text.size();
+    if (text.empty() || *first == '+') return false;
+    const auto [end, ec] = std::from_chars(first, last, score, std::chars_format::fixed);
+    return ec == std::errc() && end == last && score >= 0 && score <= 1;
+}
+
 }  // namespace
 
 EditOptionStatus ParseEditOption(const std::vector<std::string>& args, std::size_t& index,
@@ -44,6 +71,7 @@ EditOptionStatus ParseEditOption(const std::vector<std::string>& args, std::size
     };
     static const Flag flags[] = {{"--no-limit", EditStepKind::NoLimit, 0},
                                  {"--undo", EditStepKind::Undo, 0},
+                                 {"--auto", EditStepKind::Auto, 0},
                                  {"--force-grey", EditStepKind::ForceGrey, 1},
                                  {"--no-force-grey", EditStepKind::ForceGrey, 0}};
     for (const Flag& f : flags) {
@@ -62,8 +90,10 @@ EditOptionStatus ParseEditOption(const std::vector<std::string>& args, std::size
         const char* shape;
     };
     static const Valued valued[] = {{"--click", EditStepKind::Click, 2, "X,Y"},
+                                    {"--pupil", EditStepKind::Pupil, 2, "X,Y"},
                                     {"--circle", EditStepKind::Circle, 3, "X,Y,A"},
                                     {"--limit", EditStepKind::Limit, 3, "X,Y,R"},
+                                    {"--min-score", EditStepKind::MinScore, 0, "S"},
                                     {"--rg", EditStepKind::ThresholdRG, 0, "TEXT"},
                                     {"--rb", EditStepKind::ThresholdRB, 0, "TEXT"},
                                     {"--red", EditStepKind::ThresholdR, 0, "TEXT"},
@@ -77,11 +107,19 @@ EditOptionStatus ParseEditOption(const std::vector<std::string>& args, std::size
         const std::string& value = args[index + 1];
         step.kind = v.kind;
         step.written = name + " " + value;
-        if (v.numbers == 0) {
+        if (v.kind == EditStepKind::MinScore) {
+            if (!ParseScore(value, step.score)) {
+                error = name + ": bad value '" + value + "' (expected a number from 0 to 1)";
+                return EditOptionStatus::Error;
+            }
+        } else if (v.numbers == 0) {
             step.text = value;
         } else {
             std::vector<long> n;
-            if (!ParseInts(value, static_cast<std::size_t>(v.numbers), n)) {
+            double radius = 0;
+            const bool parsed = v.numbers == 3 ? ParseCircle(value, n, radius)
+                                               : ParseInts(value, static_cast<std::size_t>(v.numbers), n);
+            if (!parsed) {
                 error = name + ": bad value '" + value + "' (expected " + v.shape + ")";
                 return EditOptionStatus::Error;
             }
@@ -98,14 +136,18 @@ EditOptionStatus ParseEditOption(const std::vector<std::string>& args, std::size
                         return EditOptionStatus::Error;
                     }
                 }
+                if (v.numbers == 3 && radius > kCoordinateBound) {
+                    error = name + ": '" + value + "' is out of range";
+                    return EditOptionStatus::Error;
+                }
                 step.x = static_cast<int>(n[0]);
                 step.y = static_cast<int>(n[1]);
                 if (v.numbers == 3) {
-                    if (n[2] < 1) {
+                    if (radius < 1) {
                         error = name + ": the radius must be at least 1";
                         return EditOptionStatus::Error;
                     }
-                    step.r = static_cast<int>(n[2]);
+                    step.r = radius;
                 }
             }
         }
@@ -140,8 +182,10 @@ std::string EditSession::Apply(const EditStep& step) {
     switch (step.kind) {
         case EditStepKind::Click:
         case EditStepKind::Circle: {
-            // The view numbers of a magnifier at scale 1, so that view pixels
-            // are bitmap pixels.
+            // The view numbers of a magnifier whose crosshair moves in bitmap
+            // pixels. A radius is Limit * ViewScale / Magnification: with a
+            // limit of one view pixel, the view scale carries the radius,
+            // fraction and all, as a float as the window's does.
             RemovalView view;
             view.ViewScale = 1.0f;
             view.Magnification = 1;
@@ -149,15 +193,17 @@ std::string EditSession::Apply(const EditStep& step) {
             if (step.kind == EditStepKind::Circle) {
                 view.CentreX = step.x;
                 view.CentreY = step.y;
-                view.Radius = view.Limit = step.r;
+                view.Radius = view.Limit = 1;
+                view.ViewScale = static_cast<float>(step.r);
                 view.LimitActive = false;
             } else if (limitActive_) {
                 view.CentreX = limitX_;
                 view.CentreY = limitY_;
                 view.CrossX = step.x - limitX_;
                 view.CrossY = step.y - limitY_;
-                view.Limit = limitR_;
-                view.Radius = limitR_ + 1;
+                view.Limit = 1;
+                view.Radius = 2;
+                view.ViewScale = static_cast<float>(limitR_);
                 view.LimitActive = true;
             } else {
                 view.CentreX = step.x;
@@ -175,6 +221,48 @@ std::string EditSession::Apply(const EditStep& step) {
                 ++unchanged_;
             return "";
         }
+        case EditStepKind::Pupil:
+        case EditStepKind::Auto: {
+            const ThresholdConversion c = ConvertThresholds(settings_, separator_);
+            if (!c.ok) return c.error;
+            if (step.kind == EditStepKind::Pupil) {
+                // As a Ctrl release: bounded by the limit when one is set.
+                RemovalView view;
+                view.CentreX = limitX_;
+                view.CentreY = limitY_;
+                view.Limit = 1;
+                view.Radius = 2;
+                view.ViewScale = static_cast<float>(limitR_);
+                view.Magnification = 1;
+                view.LimitActive = limitActive_;
+                const LimitCircle limit(view);
+                const RemovalResult r = FixPupilAt(work_, undo_, c.thresholds, step.x, step.y, 0,
+                                                   limitActive_ ? &limit : nullptr);
+                if (r.outcome == RemovalOutcome::Recorded) {
+                    ++recorded_;
+                    ++pupilsFixed_;
+                } else {
+                    ++unchanged_;
+                }
+                return "";
+            }
+            if (!finder_) return "no detector to find the pupils";
+            const std::vector<SuggestedPupil> pupils = finder_(work_, minScore_);
+            suggested_ += static_cast<int>(pupils.size());
+            for (const SuggestedPupil& p : pupils) {
+                const RemovalResult r = FixPupilAt(work_, undo_, c.thresholds, p.x, p.y, p.radius);
+                if (r.outcome == RemovalOutcome::Recorded) {
+                    ++recorded_;
+                    ++pupilsFixed_;
+                } else {
+                    ++unchanged_;
+                }
+            }
+            return "";
+        }
+        case EditStepKind::MinScore:
+            minScore_ = step.score;
+            return "";
         case EditStepKind::Limit:
             limitActive_ = true;
             limitX_ = step.x;

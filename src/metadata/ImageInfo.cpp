@@ -179,6 +179,7 @@ bool TImageInfo::ProcessEXIF(std::span<const uint8_t> sectionData) {
     listing_.clear();
     error_.clear();
     tagCount_ = 0;
+    orientation_ = 0;
     const std::size_t headerEnd = 2 + kExifHeaderSize;
     if (sectionData.size() < headerEnd || std::memcmp(sectionData.data() + 2, kExifHeader, sizeof kExifHeader) != 0) {
         error_ = "the APP1 segment holds no EXIF data";
@@ -201,6 +202,10 @@ bool TImageInfo::ProcessEXIF(std::span<const uint8_t> sectionData) {
         // Whatever was decoded is listed, also after a failure.
         std::string failed = Guarded([&] {
             for (const Exiv2::Exifdatum& datum : data) {
+                if (datum.key() == "Exif.Image.Orientation" && datum.count() > 0) {
+                    const long tag = datum.toLong();
+                    orientation_ = tag >= 1 && tag <= 8 ? static_cast<int>(tag) : 0;
+                }
                 if (!(listOption_ & GroupBit(datum.groupName()))) continue;
                 AddLine(listing_, datum.key(), ValueText(datum, &data));
                 ++tagCount_;

@@ -50,6 +50,9 @@ public:
     const std::string& Error() const { return error_; }
     bool BigEndian() const { return bigEndian_; }
     std::size_t TagCount() const { return tagCount_; }
+    // The Orientation tag of IFD0 (1 .. 8), or 0 when it is absent or out
+    // of range.
+    int Orientation() const { return orientation_; }
 
     // The segment data with the EXIF picture size set to width x height,
     // for a save that changed the size. False (and `out` untouched) when
@@ -63,6 +66,7 @@ private:
     std::string error_;
     bool bigEndian_ = false;
     std::size_t tagCount_ = 0;
+    int orientation_ = 0;
 };
 
 // The IPTC records of one APP13 (Photoshop) segment.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -34,7 +35,8 @@ TEST(EditScript, ParsesEveryOption) {
     EXPECT_EQ(steps[4].value, 0);
     EXPECT_EQ(steps[5].value, 1);
     EXPECT_EQ(steps[6].kind, EditStepKind::Limit);
-    EXPECT_EQ((std::vector<int>{steps[6].x, steps[6].y, steps[6].r}), (std::vector<int>{10, -2, 7}));
+    EXPECT_EQ((std::vector<double>{double(steps[6].x), double(steps[6].y), steps[6].r}),
+              (std::vector<double>{10, -2, 7}));
     EXPECT_EQ(steps[7].kind, EditStepKind::Click);
     EXPECT_EQ(steps[7].written, "--click 3,4");
     EXPECT_EQ(steps[9].kind, EditStepKind::Circle);
@@ -129,6 +131,77 @@ TEST(EditScript, RefusedStepsLoseNothing) {
     EXPECT_EQ(comma.Settings().ThresholdRG, "1,6");
     EXPECT_EQ(comma.ApplyAll(Parse({"--rb", "1,05", "--click", "1,1"})), "");
     EXPECT_EQ(undo2.Count(), 1u);
+}
+
+TEST(EditScript, FractionalRadiiAndThePupilSteps) {
+    const auto steps = Parse({"--circle", "5,6,2.5", "--limit", "1,2,3.75", "--pupil", "7,8", "--min-score", "0,25",
+                              "--auto"});
+    ASSERT_EQ(steps.size(), 5u);
+    EXPECT_EQ(steps[0].r, 2.5);
+    EXPECT_EQ(steps[1].r, 3.75);
+    EXPECT_EQ(steps[2].kind, EditStepKind::Pupil);
+    EXPECT_EQ(steps[2].y, 8);
+    EXPECT_EQ(steps[3].score, 0.25);
+    EXPECT_EQ(steps[4].kind, EditStepKind::Auto);
+    for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--circle", "1,2,0.5"}, "--circle: the radius must be at least 1"},
+             {{"--limit", "1,2,2.5.1"}, "--limit: bad value '1,2,2.5.1' (expected X,Y,R)"},
+             {{"--limit", "1.5,2,3"}, "--limit: bad value '1.5,2,3' (expected X,Y,R)"},
+             {{"--min-score", "1.5"}, "--min-score: bad value '1.5' (expected a number from 0 to 1)"},
+             {{"--pupil", "4"}, "--pupil: bad value '4' (expected X,Y)"}}) {
+        std::vector<EditStep> out;
+        EXPECT_EQ(ParseEditScript(args, out), message);
+    }
+
+    // A blanket circle of 2.5 takes the rows of 2.5, not of 2 or 3.
+    const std::vector<std::string> art(21, std::string(21, 'R'));
+    Bitmap bmp = Picture(art);
+    const Bitmap before = bmp;
+    DBUndoTable undo;
+    EditSession session(bmp, undo, ".");
+    ASSERT_EQ(session.ApplyAll(Parse({"--circle", "10,10,2.5"})), "");
+    int changed = 0;
+    for (const std::string& row : ChangedMap(before, bmp))
+        for (char c : row) changed += c == 'x';
+    EXPECT_EQ(changed, 5 + 2 * 5 + 2 * 3);
+    EXPECT_EQ(undo.Row(0).Rectangle(), (Rect{6, 6, 13, 14}));
+    // A limit of 3.75 bounds a click to the pixels strictly within it.
+    ASSERT_EQ(session.ApplyAll(Parse({"--undo", "--limit", "10,10,3.75", "--click", "10,10"})), "");
+    const auto map = ChangedMap(before, bmp);
+    for (int y = 0; y < 21; ++y)
+        for (int x = 0; x < 21; ++x) EXPECT_EQ(map[y][x] == 'x', (x - 10) * (x - 10) + (y - 10) * (y - 10) < 14.0625);
+}
+
+TEST(EditScript, AutoFixesEverySuggestionBestFirst) {
+    // Two pupils on a face-coloured picture that fails the test.
+    std::vector<std::string> art(40, std::string(60, '.'));
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 60; ++x)
+            if (std::hypot(x - 15, y - 20) < 5 || std::hypot(x - 45, y - 20) < 4) art[y][x] = 'R';
+    Bitmap bmp = Picture(art);
+    DBUndoTable undo;
+    EditSession session(bmp, undo, ".");
+    EXPECT_EQ(session.ApplyAll(Parse({"--auto"})), "--auto: no detector to find the pupils");
+    double cut = -1;
+    session.SetPupilFinder([&cut](const Bitmap&, double minScore) {
+        cut = minScore;
+        return std::vector<SuggestedPupil>{{45, 20, 4, 0.9}, {15, 20, 5, 0.8}, {30, 35, 3, 0.6}};
+    });
+    ASSERT_EQ(session.ApplyAll(Parse({"--min-score", "0.6", "--auto"})), "");
+    EXPECT_EQ(cut, 0.6);
+    EXPECT_EQ(session.Suggested(), 3);
+    EXPECT_EQ(session.PupilsFixed(), 2);  // nothing red at the third
+    ASSERT_EQ(undo.Count(), 2u);
+    EXPECT_GT(undo.Row(0).left, 30);  // the best first
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 60; ++x) EXPECT_NE(bmp.Pixel(x, y)[2], 200) << x << "," << y;
+    // --pupil fits the pupil under the point, as a Ctrl release.
+    Bitmap again = Picture(art);
+    DBUndoTable rows;
+    EditSession pupil(again, rows, ".");
+    ASSERT_EQ(pupil.ApplyAll(Parse({"--pupil", "16,21"})), "");
+    ASSERT_EQ(rows.Count(), 1u);
+    EXPECT_LT(rows.Row(0).right, 30);
 }
 
 // scarlex-cli edit against the same core in this process.

@@ -1,0 +1,31 @@
+#pragma once
+// The EXIF Orientation tag (1 .. 8): how the stored pixels are to be turned
+// and mirrored to stand upright. Faces are looked for upright; what is
+// found is handed back in stored pixels, the pixels the editor works on.
+
+namespace scarlex {
+
+class Orientation {
+public:
+    // Any value outside 1 .. 8 counts as 1 (stored upright).
+    Orientation(int tag, int storedWidth, int storedHeight);
+
+    int Tag() const { return tag_; }
+    // Whether width and height trade places (tags 5 .. 8).
+    bool Swaps() const { return tag_ >= 5; }
+    int UprightWidth() const { return Swaps() ? h_ : w_; }
+    int UprightHeight() const { return Swaps() ? w_ : h_; }
+
+    // Pixel coordinates (centres at whole numbers) from stored to upright
+    // and back.
+    void ToUpright(double x, double y, double& ux, double& uy) const;
+    void ToStored(double ux, double uy, double& x, double& y) const;
+    // A direction (dx, dy) in stored pixels as it points upright.
+    void DirectionToUpright(double dx, double dy, double& ux, double& uy) const;
+
+private:
+    int tag_;
+    int w_, h_;
+};
+
+}  // namespace scarlex
