@@ -70,7 +70,10 @@ Stage DecodeCore(FILE* file, JpegErrorManager* err, Bitmap* out, Sampling* sampl
             sampling->f[3 + c] = cinfo.comp_info[c].v_samp_factor;
         }
     } else {
-        sampling->f = {cinfo.comp_info[0].h_samp_factor, 1, 1, cinfo.comp_info[0].v_samp_factor, 1, 1};
+        // One component is coded a block at a time whatever factors its header
+        // gives, so its iMCU is one block: a re-encode with those factors
+        // would cut patches off the original's grid.
+        sampling->f = {1, 1, 1, 1, 1, 1};
     }
 
     while (cinfo.output_scanline < cinfo.output_height) {

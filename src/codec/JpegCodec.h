@@ -14,7 +14,8 @@ inline constexpr const char* kCantOpenImage = "can't open image\nClosing...";
 
 // Decodes the whole file into `bitmap` (blue, green, red) and records the
 // file's sampling factors. Greyscale files decode to three equal bytes per
-// pixel with sampling (h0,1,1,v0,1,1); four-component files are refused.
+// pixel with sampling 1x1 for all three (their iMCU is one block, whatever
+// the header's factor); four-component files are refused.
 // On failure `bitmap` and `sampling` are left exactly as they were.
 CodecResult DecodeJpegToBitmap(const std::string& name, Bitmap& bitmap, Sampling& sampling);
 

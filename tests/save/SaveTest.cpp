@@ -153,9 +153,11 @@ TestJpegOptions Sampled(int h0, int v0) {
     return o;
 }
 
-TestJpegOptions Grey() {
+TestJpegOptions Grey(int headerH = 1, int headerV = 1) {
     TestJpegOptions o;
     o.grayscale = true;
+    o.greyH = headerH;
+    o.greyV = headerV;
     return o;
 }
 
@@ -179,7 +181,9 @@ TEST_P(SaveChainLayouts, ChainEqualsTheSameChainRunByJpegtran) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, SaveChainLayouts,
                          ::testing::Values(ChainLayout{"s420", Sampled(2, 2)}, ChainLayout{"s422", Sampled(2, 1)},
-                                           ChainLayout{"s444", Sampled(1, 1)}, ChainLayout{"grey", Grey()}),
+                                           ChainLayout{"s444", Sampled(1, 1)}, ChainLayout{"grey", Grey()},
+                                           // Its header's 2x2 still means blocks of 8x8.
+                                           ChainLayout{"grey_header_2x2", Grey(2, 2)}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SaveFixture, EditsAtEveryEdgeAreCoveredAndTheRestIsLossless) {

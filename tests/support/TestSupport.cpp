@@ -138,8 +138,8 @@ void WriteTestJpeg(const std::string& path, const Bitmap& bitmap, const TestJpeg
             cinfo.comp_info[c].v_samp_factor = o.v[c];
         }
     else {
-        cinfo.comp_info[0].h_samp_factor = 1;
-        cinfo.comp_info[0].v_samp_factor = 1;
+        cinfo.comp_info[0].h_samp_factor = o.greyH;
+        cinfo.comp_info[0].v_samp_factor = o.greyV;
     }
     cinfo.restart_interval = JDIMENSION(o.restartInterval);
     cinfo.optimize_coding = o.optimize ? TRUE : FALSE;
