@@ -78,7 +78,9 @@ protected:
         std::string current = source;
         int i = 0;
         for (const Rect& row : rows) {
-            PatchRequest req = PatchRequestFor(row, bmp.Width(), bmp.Height());
+            const Sampling& f = doc.SourceSampling;
+            const int mh = 8 * std::max({f.H(0), f.H(1), f.H(2)}), mv = 8 * std::max({f.V(0), f.V(1), f.V(2)});
+            PatchRequest req = PatchRequestFor(row, bmp.Width(), bmp.Height(), mh, mv);
             std::string patch = work / ("patch" + std::to_string(i) + ".jpg");
             std::string next = work / ("chain" + std::to_string(i) + ".jpg");
             char crop[96];
@@ -183,7 +185,9 @@ INSTANTIATE_TEST_SUITE_P(Layouts, SaveChainLayouts,
                          ::testing::Values(ChainLayout{"s420", Sampled(2, 2)}, ChainLayout{"s422", Sampled(2, 1)},
                                            ChainLayout{"s444", Sampled(1, 1)}, ChainLayout{"grey", Grey()},
                                            // Its header's 2x2 still means blocks of 8x8.
-                                           ChainLayout{"grey_header_2x2", Grey(2, 2)}),
+                                           ChainLayout{"grey_header_2x2", Grey(2, 2)},
+                                           // iMCUs of 32 pixels across, and down.
+                                           ChainLayout{"s411", Sampled(4, 1)}, ChainLayout{"s1x4", Sampled(1, 4)}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SaveFixture, EditsAtEveryEdgeAreCoveredAndTheRestIsLossless) {
