@@ -44,7 +44,9 @@ int RunReencode(const Args& args) {
     RequireArgs(args, 2, 2, "reencode");
     Sampling sampling;
     Bitmap bitmap = DecodeOrThrow(args[0], sampling);
-    CodecResult r = EncodeBitmapToJpeg(args[1], bitmap, sampling);
+    JpegInfo info;  // read again: a save codes its re-encode in the file's colour space
+    const int colorSpace = ReadJpegInfo(args[0], info).ok ? info.colorSpace : JCS_YCbCr;
+    CodecResult r = EncodeBitmapToJpeg(args[1], bitmap, sampling, colorSpace);
     if (!r) throw CliError(args[1] + ": " + r.error);
     return 0;
 }

@@ -92,7 +92,7 @@ Stage DecodeCore(FILE* file, JpegErrorManager* err, Bitmap* out, Sampling* sampl
     return Stage::Ok;
 }
 
-Stage EncodeCore(FILE* file, JpegErrorManager* err, const Bitmap* bitmap, const Sampling* sampling) {
+Stage EncodeCore(FILE* file, JpegErrorManager* err, const Bitmap* bitmap, const Sampling* sampling, bool rgb) {
     jpeg_compress_struct cinfo;
     cinfo.err = InitErrorManager(err);
     if (setjmp(err->jump)) {
@@ -106,6 +106,7 @@ Stage EncodeCore(FILE* file, JpegErrorManager* err, const Bitmap* bitmap, const 
     cinfo.input_components = 3;
     cinfo.in_color_space = JCS_EXT_BGR;
     jpeg_set_defaults(&cinfo);
+    if (rgb) jpeg_set_colorspace(&cinfo, JCS_RGB);
     for (int c = 0; c < 3; ++c) {
         cinfo.comp_info[c].h_samp_factor = sampling->f[c];
         cinfo.comp_info[c].v_samp_factor = sampling->f[3 + c];
@@ -180,7 +181,8 @@ CodecResult DecodeJpegToBitmap(const std::string& name, Bitmap& bitmap, Sampling
     return result;
 }
 
-CodecResult EncodeBitmapToJpeg(const std::string& name, const Bitmap& bitmap, const Sampling& sampling) {
+CodecResult EncodeBitmapToJpeg(const std::string& name, const Bitmap& bitmap, const Sampling& sampling,
+                               int fileColorSpace) {
     if (bitmap.Empty()) return CodecResult::Failure("there is no picture to write");
     std::string temp = name + ".scarlex-XXXXXX";
     int fd = ::mkstemp(temp.data());
@@ -192,7 +194,7 @@ CodecResult EncodeBitmapToJpeg(const std::string& name, const Bitmap& bitmap, co
         return CodecResult::Failure(kCantOpenImage);
     }
     JpegErrorManager err;
-    Stage stage = EncodeCore(file, &err, &bitmap, &sampling);
+    Stage stage = EncodeCore(file, &err, &bitmap, &sampling, fileColorSpace == JCS_RGB);
     bool written = std::fflush(file) == 0 && !std::ferror(file);
     // mkstemp makes the file private; give it the usual permissions.
     mode_t mask = ::umask(0);

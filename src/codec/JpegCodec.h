@@ -23,7 +23,11 @@ CodecResult DecodeJpegToBitmap(const std::string& name, Bitmap& bitmap, Sampling
 // no restarts, with `sampling` in place of the default factors. The file is
 // written beside its final name and put in place only when complete, so a
 // failure never leaves a half-written file or damages one already there.
-CodecResult EncodeBitmapToJpeg(const std::string& name, const Bitmap& bitmap, const Sampling& sampling);
+// `fileColorSpace` JCS_RGB codes red, green and blue as they are (with an
+// Adobe marker), as the rare photograph that keeps RGB is coded; anything
+// else gives YCbCr.
+CodecResult EncodeBitmapToJpeg(const std::string& name, const Bitmap& bitmap, const Sampling& sampling,
+                               int fileColorSpace = JCS_YCbCr);
 
 // Header facts, for `scarlex-cli info` and for tests.
 struct JpegInfo {

@@ -58,6 +58,12 @@ CodecResult BuildPatchedFile(const std::string& chainSource, const std::string& 
     if (!r) return CodecResult::Failure(chainSource + ": " + r.error);
     if (picture.width != source.width || picture.height != source.height)
         return CodecResult::Failure("the edited picture and the original differ in size");
+    // Blocks carry over only between files coded alike: YCbCr blocks in an
+    // RGB-coded original would come out as other colours. A grey original
+    // takes the luma of a YCbCr re-encode.
+    if (picture.colorSpace != source.colorSpace &&
+        !(source.colorSpace == JCS_GRAYSCALE && picture.colorSpace == JCS_YCbCr))
+        return CodecResult::Failure(chainSource + ": the edited picture is coded in another colour space");
 
     int maxH = 1, maxV = 1;
     if (source.components > 1)

@@ -108,8 +108,15 @@ bool SaveCommands::SaveTo(const std::string& out) {
         busy.reset();
         return Fail(std::string(kCantOpenOutput) + "\n" + out + ": " + work.error());
     }
+    // The chain reads the original where it is now; it is moved aside only
+    // once the output is ready, so a failed save leaves it untouched.
+    const std::string readFrom = plan.relocate ? doc_.OpenFilePath : chainSource;
+    // The re-encode is coded in the original's colour space (RGB in the rare
+    // file that keeps it), or its blocks would mean other colours there.
+    JpegInfo originalInfo;
+    const int colorSpace = ReadJpegInfo(readFrom, originalInfo).ok ? originalInfo.colorSpace : JCS_YCbCr;
     const std::string reencode = work.File(ExtractFileName(ChangeFileExt(out, "")) + ".full.jpg");
-    CodecResult r = EncodeBitmapToJpeg(reencode, *doc_.WorkBitmap, doc_.SourceSampling);
+    CodecResult r = EncodeBitmapToJpeg(reencode, *doc_.WorkBitmap, doc_.SourceSampling, colorSpace);
     if (!r) {
         busy.reset();
         return Fail(r.error);
@@ -118,9 +125,6 @@ bool SaveCommands::SaveTo(const std::string& out) {
     const std::vector<Rect> rows = doc_.UndoRows ? doc_.UndoRows() : std::vector<Rect>{};
     report_.undoRows = static_cast<int>(rows.size());
     std::string patched;
-    // The chain reads the original where it is now; it is moved aside only
-    // once the output is ready, so a failed save leaves it untouched.
-    const std::string readFrom = plan.relocate ? doc_.OpenFilePath : chainSource;
     r = BuildPatchedFile(readFrom, reencode, rows, work.path(), &patched, &report_.chain);
     if (!r) {
         busy.reset();

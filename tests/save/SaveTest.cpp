@@ -70,11 +70,17 @@ protected:
         doc.Saved = false;
     }
 
+    static int ColorSpaceOf(const std::string& path) {
+        JpegInfo info;
+        EXPECT_TRUE(ReadJpegInfo(path, info).ok) << path;
+        return info.colorSpace;
+    }
+
     // The same chain run with jpegtran on the same full re-encode.
     std::vector<uint8_t> JpegtranChain(const std::string& source) {
         TempDir work;
         std::string reencode = work / "full.jpg";
-        EXPECT_TRUE(EncodeBitmapToJpeg(reencode, bmp, doc.SourceSampling).ok);
+        EXPECT_TRUE(EncodeBitmapToJpeg(reencode, bmp, doc.SourceSampling, ColorSpaceOf(source)).ok);
         std::string current = source;
         int i = 0;
         for (const Rect& row : rows) {
@@ -107,7 +113,7 @@ protected:
     void ExpectLosslessOutsideAndCoveredInside(const std::string& output, const std::string& source) {
         TempDir work;
         std::string reencode = work / "full.jpg";
-        ASSERT_TRUE(EncodeBitmapToJpeg(reencode, bmp, doc.SourceSampling).ok);
+        ASSERT_TRUE(EncodeBitmapToJpeg(reencode, bmp, doc.SourceSampling, ColorSpaceOf(source)).ok);
         CoefficientImage out = ReadCoefficients(output), orig = ReadCoefficients(source),
                          full = ReadCoefficients(reencode);
         ASSERT_TRUE(out.ok && orig.ok && full.ok) << out.error << orig.error << full.error;
@@ -201,6 +207,43 @@ TEST_F(SaveFixture, EditsAtEveryEdgeAreCoveredAndTheRestIsLossless) {
     ASSERT_TRUE(commands.AutoSave1Click()) << (platform.messages.empty() ? "" : platform.messages.back().text);
     ExpectLosslessOutsideAndCoveredInside(dir / "IMG_0001 - nre.jpg", original);
     EXPECT_EQ(commands.LastReport().chain.steps, 4);
+}
+
+TEST_F(SaveFixture, AnRgbCodedPhotographKeepsItsColoursInTheEdits) {
+    TestJpegOptions o = Sampled(1, 1);
+    o.rgb = true;
+    MakeOriginal(96, 64, o);
+    Edit({20, 12, 44, 30});
+    ASSERT_TRUE(commands.AutoSave1Click()) << (platform.messages.empty() ? "" : platform.messages.back().text);
+    const std::string out = dir / "IMG_0001 - nre.jpg";
+    EXPECT_EQ(ColorSpaceOf(out), JCS_RGB);
+    ExpectLosslessOutsideAndCoveredInside(out, original);
+    // Decoded, the edit is the greyed picture give or take the re-encode's
+    // loss, not its luma and chroma taken for red, green and blue.
+    Bitmap saved;
+    Sampling s;
+    ASSERT_TRUE(DecodeJpegToBitmap(out, saved, s).ok);
+    long total = 0, count = 0;
+    for (int y = 12; y < 30; ++y)
+        for (int x = 20; x < 44; ++x)
+            for (int c = 0; c < 3; ++c, ++count) total += std::abs(saved.Pixel(x, y)[c] - bmp.Pixel(x, y)[c]);
+    EXPECT_LT(total / count, 6);
+}
+
+TEST(PatchChain, AReencodeCodedInAnotherColourSpaceIsRefused) {
+    TempDir dir;
+    TestJpegOptions rgb;
+    rgb.rgb = true;
+    rgb.h[0] = rgb.v[0] = 1;
+    const Bitmap picture = MakePhotoLike(48, 32, 5);
+    WriteTestJpeg(dir / "rgb.jpg", picture, rgb);
+    ASSERT_TRUE(EncodeBitmapToJpeg(dir / "full.jpg", picture, Sampling{{1, 1, 1, 1, 1, 1}}).ok);
+    fs::create_directory(dir / "work");
+    std::string result;
+    CodecResult r = BuildPatchedFile(dir / "rgb.jpg", dir / "full.jpg", {Rect{4, 4, 20, 20}}, dir / "work", &result);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("another colour space"), std::string::npos) << r.error;
+    EXPECT_TRUE(FolderListing(dir / "work").empty());
 }
 
 TEST_F(SaveFixture, NoEditsGiveTheOriginalsBytesAndKeepTheOriginal) {
