@@ -48,6 +48,7 @@ struct Job {
     bool tempMade;
     const char* refusal;  // our own failure before libjpeg could report it
     int refusalErrno;
+    bool writing;  // the output is open: the destination's errors are its own
 };
 
 void ErrorExit(j_common_ptr cinfo) {
@@ -145,6 +146,7 @@ bool RunJob(Job* job) {
         Release(job);
         return false;
     }
+    job->writing = true;
     jpeg_stdio_dest(&job->dst, job->outFile);
     jpeg_write_coefficients(&job->dst, dstArrays);
     jcopy_markers_execute(&job->src, &job->dst, JCOPYOPT_COMMENTS);
@@ -199,7 +201,10 @@ CodecResult Run(const std::string& source, const std::string& patch, const std::
         if (job->refusal)
             return CodecResult::Failure(output + ": " + job->refusal + " (" + std::strerror(job->refusalErrno) + ")");
         const int which = job->failedObject;
-        const std::string& path = which == kPatch ? patch : which == kDest ? output : source;
+        // Before the output is open, the destination fails only on what it
+        // takes from the source (a table slot the source uses twice, say):
+        // name the source, not a temporary the user never sees.
+        const std::string& path = which == kPatch ? patch : which == kDest && job->writing ? output : source;
         return CodecResult::Failure(path + ": " + job->err[which < 0 ? 0 : which].mgr.message);
     }
 
