@@ -121,7 +121,7 @@ void CheckOutput(const std::vector<uint8_t>& original, const std::string& output
     // A rebuilt file is coded afresh; without a step it is the original's data.
     Require(out.warnings == 0 || (steps == 0 && out.warnings <= a.warnings));
     const std::string fresh = fuzz::ScratchDir() + "/fresh.jpg";
-    Require(EncodeBitmapToJpeg(fresh, edited, sampling).ok);
+    Require(EncodeBitmapToJpeg(fresh, edited, sampling, probe.fileColorSpace).ok);
     const fuzz::PlainImage r = fuzz::DecodePlainFile(fresh, o);
     std::remove(fresh.c_str());
     Require(r.ok);

@@ -31,17 +31,27 @@ struct Scratch {
 };
 
 // Holds no object with a destructor: libjpeg's errors long-jump out of it.
-bool DecodeCore(jpeg_decompress_struct* cinfo, JpegErrorManager* err, const uint8_t* data, std::size_t size,
-                const PlainOptions* options, PlainImage* out) {
+FILE* OpenBytes(const uint8_t* data, std::size_t size) {
+    FILE* file = ::fmemopen(const_cast<uint8_t*>(data), size, "rb");
+    if (!file) std::abort();
+    return file;
+}
+
+// Reads through libjpeg's stdio source, as the program does: on damaged
+// data the memory source's larger buffer takes other paths through the
+// entropy decoder, with other warnings and pixels.
+bool DecodeCore(jpeg_decompress_struct* cinfo, JpegErrorManager* err, FILE* file, const PlainOptions* options,
+                PlainImage* out) {
     cinfo->err = InitErrorManager(err);
     if (setjmp(err->jump)) {
         jpeg_destroy_decompress(cinfo);
         return false;
     }
     jpeg_create_decompress(cinfo);
-    jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+    jpeg_stdio_src(cinfo, file);
     jpeg_read_header(cinfo, TRUE);
     out->fileComponents = cinfo->num_components;
+    out->fileColorSpace = cinfo->jpeg_color_space;
     if (cinfo->num_components > 1) {
         for (int c = 0; c < cinfo->num_components; ++c) {
             out->maxH = std::max(out->maxH, cinfo->comp_info[c].h_samp_factor);
@@ -105,29 +115,27 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
 }
 
 namespace {
-bool HeaderCore(jpeg_decompress_struct* cinfo, JpegErrorManager* err, const uint8_t* data, std::size_t size,
-                long long* samples) {
+bool HeaderCore(jpeg_decompress_struct* cinfo, JpegErrorManager* err, FILE* file, long long* samples) {
     cinfo->err = InitErrorManager(err);
     if (setjmp(err->jump)) {
         jpeg_destroy_decompress(cinfo);
         return false;
     }
     jpeg_create_decompress(cinfo);
-    jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+    jpeg_stdio_src(cinfo, file);
     jpeg_read_header(cinfo, TRUE);
     *samples = static_cast<long long>(cinfo->image_width) * cinfo->image_height * cinfo->num_components;
     jpeg_destroy_decompress(cinfo);
     return true;
 }
-bool CoefficientCore(jpeg_decompress_struct* cinfo, JpegErrorManager* err, const uint8_t* data, std::size_t size,
-                     long* largest) {
+bool CoefficientCore(jpeg_decompress_struct* cinfo, JpegErrorManager* err, FILE* file, long* largest) {
     cinfo->err = InitErrorManager(err);
     if (setjmp(err->jump)) {
         jpeg_destroy_decompress(cinfo);
         return false;
     }
     jpeg_create_decompress(cinfo);
-    jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+    jpeg_stdio_src(cinfo, file);
     jpeg_read_header(cinfo, TRUE);
     jvirt_barray_ptr* arrays = jpeg_read_coefficients(cinfo);
     for (int ci = 0; ci < cinfo->num_components; ++ci) {
@@ -150,26 +158,34 @@ bool CoefficientCore(jpeg_decompress_struct* cinfo, JpegErrorManager* err, const
 
 long MaxDequantised(const uint8_t* data, std::size_t size) {
     if (size == 0) return -1;
+    FILE* file = OpenBytes(data, size);
     jpeg_decompress_struct cinfo;
     JpegErrorManager err;
     long largest = 0;
-    return CoefficientCore(&cinfo, &err, data, size, &largest) ? largest : -1;
+    const bool ok = CoefficientCore(&cinfo, &err, file, &largest);
+    std::fclose(file);
+    return ok ? largest : -1;
 }
 
 long long DeclaredSamples(const uint8_t* data, std::size_t size) {
     if (size == 0) return -1;
+    FILE* file = OpenBytes(data, size);
     jpeg_decompress_struct cinfo;
     JpegErrorManager err;
     long long samples = -1;
-    return HeaderCore(&cinfo, &err, data, size, &samples) ? samples : -1;
+    const bool ok = HeaderCore(&cinfo, &err, file, &samples);
+    std::fclose(file);
+    return ok ? samples : -1;
 }
 
 PlainImage DecodePlain(const uint8_t* data, std::size_t size, const PlainOptions& options) {
     PlainImage out;
     if (size == 0) return out;
+    FILE* file = OpenBytes(data, size);
     jpeg_decompress_struct cinfo;
     JpegErrorManager err;
-    out.ok = DecodeCore(&cinfo, &err, data, size, &options, &out);
+    out.ok = DecodeCore(&cinfo, &err, file, &options, &out);
+    std::fclose(file);
     out.warnings = err.warningCount;
     if (out.warnings) out.firstWarning = err.firstWarning;
     if (!out.ok) {

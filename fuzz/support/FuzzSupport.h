@@ -43,6 +43,7 @@ struct PlainImage {
     bool ok = false;
     int width = 0, height = 0, components = 0;  // components of the output
     int fileComponents = 0;                     // of the file
+    int fileColorSpace = JCS_UNKNOWN;           // of the file
     int maxH = 1, maxV = 1;                     // of the file
     int warnings = 0;
     std::string firstWarning;
