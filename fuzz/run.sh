@@ -7,7 +7,9 @@
 #
 #   fuzz/run.sh SECONDS [TARGET...]     targets: decode save redeye ini metadata transform
 #
-# Each target starts from its corpus in the tree (fuzz/corpus/<target>/),
+# Each target starts from its corpus in the tree (fuzz/corpus/<target>/: the
+# inputs build-fuzz/fuzz/seeds/fuzz_seeds writes, and what the targets grew
+# from them alone, minimised with -set_cover_merge=1 -use_counters=0),
 # what earlier runs found (build-fuzz/corpus/<target>/, where new inputs
 # go) and, for the JPEG readers, the photographs of ../shared/testdata when
 # present (SCARLEX_TESTDATA names another folder; set it empty to leave them
