@@ -42,7 +42,9 @@ int RunReencode(const Args& args) {
     RequireFreeOutput(args[1]);
     Sampling sampling;
     Bitmap bitmap = DecodeOrThrow(args[0], sampling);
-    CodecResult r = EncodeBitmapToJpeg(args[1], bitmap, sampling);
+    JpegInfo info;  // read again: a save codes its re-encode in the file's colour space
+    const int colorSpace = ReadJpegInfo(args[0], info).ok ? info.colorSpace : JCS_YCbCr;
+    CodecResult r = EncodeBitmapToJpeg(args[1], bitmap, sampling, colorSpace);
     if (!r) throw CliError(CodecMessage(args[1], r));
     return 0;
 }

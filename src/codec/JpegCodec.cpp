@@ -159,7 +159,10 @@ Stage DecodeCore(DecodeInput* in, JpegErrorManager* err, Bitmap* out, Sampling* 
             sampling->f[3 + c] = cinfo.comp_info[c].v_samp_factor;
         }
     } else {
-        sampling->f = {cinfo.comp_info[0].h_samp_factor, 1, 1, cinfo.comp_info[0].v_samp_factor, 1, 1};
+        // One component is coded a block at a time whatever factors its header
+        // gives, so its iMCU is one block: a re-encode with those factors
+        // would cut patches off the original's grid.
+        sampling->f = {1, 1, 1, 1, 1, 1};
     }
 
     while (cinfo.output_scanline < cinfo.output_height) {
@@ -178,7 +181,7 @@ Stage DecodeCore(DecodeInput* in, JpegErrorManager* err, Bitmap* out, Sampling* 
     return Stage::Ok;
 }
 
-Stage EncodeCore(FILE* file, JpegErrorManager* err, const Bitmap* bitmap, const Sampling* sampling) {
+Stage EncodeCore(FILE* file, JpegErrorManager* err, const Bitmap* bitmap, const Sampling* sampling, bool rgb) {
     jpeg_compress_struct cinfo;
     cinfo.err = InitErrorManager(err);
     if (setjmp(err->jump)) {
@@ -192,6 +195,7 @@ Stage EncodeCore(FILE* file, JpegErrorManager* err, const Bitmap* bitmap, const 
     cinfo.input_components = 3;
     cinfo.in_color_space = JCS_EXT_BGR;
     jpeg_set_defaults(&cinfo);
+    if (rgb) jpeg_set_colorspace(&cinfo, JCS_RGB);
     for (int c = 0; c < 3; ++c) {
         cinfo.comp_info[c].h_samp_factor = sampling->f[c];
         cinfo.comp_info[c].v_samp_factor = sampling->f[3 + c];
@@ -349,13 +353,12 @@ CodecResult DecodeJpegBytesToBitmap(std::span<const uint8_t> bytes, Bitmap& bitm
 }
 
 CodecResult EncodeBitmapToJpeg(const std::string& name, const Bitmap& bitmap, const Sampling& sampling,
-                               const PlaceOptions& place) {
-    if (bitmap.Empty()) return CodecResult::Failure("there is no picture to write");
+                               int fileColorSpace, const PlaceOptions& place) {    if (bitmap.Empty()) return CodecResult::Failure("there is no picture to write");
     FileBeside out(name, place);
     FILE* file = out.ok() ? out.Stream() : nullptr;
     if (!file) return CodecResult::Failure(kCantOpenImage, CodecFailure::CannotOpen);
     JpegErrorManager err;
-    Stage stage = EncodeCore(file, &err, &bitmap, &sampling);
+    Stage stage = EncodeCore(file, &err, &bitmap, &sampling, fileColorSpace == JCS_RGB);
     if (stage == Stage::LibraryError) return CodecResult::Failure(err.message);
     const std::string why = out.Commit();
     if (!why.empty()) return CodecResult::Failure("could not write " + why);

@@ -19,7 +19,8 @@ inline constexpr const char* kCantOpenImage = "can't open image\nClosing...";
 
 // Decodes the whole file into `bitmap` (blue, green, red) and records the
 // file's sampling factors. Greyscale files decode to three equal bytes per
-// pixel with sampling (h0,1,1,v0,1,1); four-component files are refused.
+// pixel with sampling 1x1 for all three (their iMCU is one block, whatever
+// the header's factor); four-component files are refused.
 // On failure `bitmap` and `sampling` are left exactly as they were.
 // A picture over CurrentPictureLimits() is refused from its header, before
 // anything that grows with it is allocated (kind TooLarge). With `loaded`,
@@ -37,8 +38,11 @@ std::string FolderMessage(const std::string& name);
 // no restarts, with `sampling` in place of the default factors. The file is
 // written beside its final name and put in place only when complete, so a
 // failure never leaves a half-written file or damages one already there.
+// `fileColorSpace` JCS_RGB codes red, green and blue as they are (with an
+// Adobe marker), as the rare photograph that keeps RGB is coded; anything
+// else gives YCbCr.
 CodecResult EncodeBitmapToJpeg(const std::string& name, const Bitmap& bitmap, const Sampling& sampling,
-                               const PlaceOptions& place = {});
+                               int fileColorSpace = JCS_YCbCr, const PlaceOptions& place = {});
 
 // Header facts, for `scarlex-cli info` and for tests.
 struct JpegInfo {

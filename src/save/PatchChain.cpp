@@ -23,7 +23,7 @@ long CeilDiv(long a, long b) { return (a + b - 1) / b; }
 
 }  // namespace
 
-PatchRequest PatchRequestFor(const Rect& row, int width, int height) {
+PatchRequest PatchRequestFor(const Rect& row, int width, int height, int imcuWidth, int imcuHeight) {
     PatchRequest r;
     // A grey circle may reach past any edge: only the part inside the
     // picture was changed.
@@ -37,8 +37,10 @@ PatchRequest PatchRequestFor(const Rect& row, int width, int height) {
     r.cropY = top;
     // 17, not 16: the drop takes whole iMCUs only, and the crop is widened to
     // the left by left mod iMCU, so this always reaches past right and bottom.
-    r.cropW = std::min((right - left) + 17, width - left);
-    r.cropH = std::min((bottom - top) + 17, height - top);
+    // Sampling factors of 3 and 4 make iMCUs of 24 and 32 pixels, which 17
+    // would not reach across.
+    r.cropW = std::min((right - left) + std::max(17, imcuWidth + 1), width - left);
+    r.cropH = std::min((bottom - top) + std::max(17, imcuHeight + 1), height - top);
     return r;
 }
 
@@ -56,6 +58,12 @@ CodecResult BuildPatchedFile(const std::string& chainSource, const std::string& 
     if (!r) return CodecResult::Failure(chainSource + ": " + r.error);
     if (picture.width != source.width || picture.height != source.height)
         return CodecResult::Failure("the edited picture and the original differ in size");
+    // Blocks carry over only between files coded alike: YCbCr blocks in an
+    // RGB-coded original would come out as other colours. A grey original
+    // takes the luma of a YCbCr re-encode.
+    if (picture.colorSpace != source.colorSpace &&
+        !(source.colorSpace == JCS_GRAYSCALE && picture.colorSpace == JCS_YCbCr))
+        return CodecResult::Failure(chainSource + ": the edited picture is coded in another colour space");
 
     int maxH = 1, maxV = 1;
     if (source.components > 1)
@@ -70,7 +78,7 @@ CodecResult BuildPatchedFile(const std::string& chainSource, const std::string& 
     outcome.ok = true;
     int i = 0;
     for (const Rect& row : rows) {
-        const PatchRequest req = PatchRequestFor(row, picture.width, picture.height);
+        const PatchRequest req = PatchRequestFor(row, picture.width, picture.height, dh, dv);
         if (req.skip) continue;
         const std::string next = InWorkDir(workDir, chainSource, "_" + std::to_string(i) + ".jpg");
         const std::string patch = InWorkDir(workDir, current, "-cpd.jpg");

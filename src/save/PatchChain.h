@@ -23,9 +23,11 @@ struct PatchRequest {
     int cropX = 0, cropY = 0, cropW = 0, cropH = 0;
 };
 
-// The crop around one edit: the rectangle enlarged by 17 pixels to the right
-// and down, clipped to the picture so the request is always valid.
-PatchRequest PatchRequestFor(const Rect& row, int pictureWidth, int pictureHeight);
+// The crop around one edit: the rectangle enlarged to the right and down by
+// 17 pixels, or by an iMCU and one pixel where iMCUs are wider or taller than
+// 16, clipped to the picture so the request is always valid.
+PatchRequest PatchRequestFor(const Rect& row, int pictureWidth, int pictureHeight, int imcuWidth = 16,
+                             int imcuHeight = 16);
 
 // Runs the chain. `chainSource` is the original; `reencode` holds the full
 // re-encode of the edited picture; every temporary goes into `workDir`, a

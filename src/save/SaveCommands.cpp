@@ -176,7 +176,11 @@ bool SaveCommands::SaveTo(const std::string& out) {
 
     const PlaceOptions scratch = ScratchPlacement();
     const std::string reencode = work.File(ExtractFileName(ChangeFileExt(out, "")) + ".full.jpg");
-    CodecResult r = EncodeBitmapToJpeg(reencode, *doc_.WorkBitmap, doc_.SourceSampling, scratch);
+    // The re-encode is coded in the original's colour space (RGB in the rare
+    // file that keeps it), or its blocks would mean other colours there.
+    JpegInfo originalInfo;
+    const int colorSpace = ReadJpegInfo(snapshot, originalInfo).ok ? originalInfo.colorSpace : JCS_YCbCr;
+    CodecResult r = EncodeBitmapToJpeg(reencode, *doc_.WorkBitmap, doc_.SourceSampling, colorSpace, scratch);
     if (!r) return fail(r.error);
 
     const std::vector<Rect> rows = doc_.UndoRows ? doc_.UndoRows() : std::vector<Rect>{};

@@ -108,14 +108,14 @@ IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) {
         unreadable_ = true;
         return;
     }
+    // A line ends at "\n", "\r\n" or a lone "\r": a carriage return left
+    // inside a value would come back as a space after the next write.
     std::size_t pos = 0;
     while (pos < text.size()) {
-        std::size_t nl = text.find('\n', pos);
-        std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines_.push_back(std::move(line));
-        if (nl == std::string::npos) break;
-        pos = nl + 1;
+        const std::size_t end = text.find_first_of("\r\n", pos);
+        lines_.push_back(text.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+        if (end == std::string::npos) break;
+        pos = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     }
 }
 

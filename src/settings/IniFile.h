@@ -1,9 +1,10 @@
 #pragma once
 // The profile (INI) functions the settings rely on, written for Linux.
 //
-// Reading: section and key names match without regard to case; a value is
-// everything after the first '=' of its line, kept as it stands (leading and
-// trailing spaces included), and at most 2047 characters of it come back.
+// Reading: lines end at LF, CR LF or a lone CR; section and key names match
+// without regard to case; a value is everything after the first '=' of its
+// line, kept as it stands (leading and trailing spaces included), and at
+// most 2047 characters of it come back.
 // Integers are decimal, or hexadecimal after 0x/0X when the text is longer
 // than two characters; a value that is not an integer gives the default.
 // Booleans are integers, non-zero meaning true.

@@ -51,6 +51,7 @@ struct Job {
     PictureLimits limits;
     int tooLarge;  // the object whose declared size is over the limits, or -1
     UncodableCoefficient uncodable;
+    bool writing;  // the output is open: the destination's errors are its own
 };
 
 void ErrorExit(j_common_ptr cinfo) {
@@ -140,6 +141,7 @@ bool RunJob(Job* job) {
     jpeg_copy_critical_parameters(&job->src, &job->dst);
     jvirt_barray_ptr* dstArrays = jtransform_adjust_parameters(&job->src, &job->dst, srcArrays, info);
 
+    job->writing = true;
     jpeg_stdio_dest(&job->dst, job->outFile);
     jpeg_write_coefficients(&job->dst, dstArrays);
     jcopy_markers_execute(&job->src, &job->dst, JCOPYOPT_COMMENTS);
@@ -224,7 +226,10 @@ CodecResult Run(const std::string& source, const std::string& patch, const std::
                 CodecFailure::Uncodable);
         }
         const int which = job->failedObject;
-        const std::string& path = which == kPatch ? patch : which == kDest ? output : source;
+        // Before the output is open, the destination fails only on what it
+        // takes from the source (a table slot the source uses twice, say):
+        // name the source, not a temporary the user never sees.
+        const std::string& path = which == kPatch ? patch : which == kDest && job->writing ? output : source;
         const int code = job->err[which < 0 ? 0 : which].mgr.pub.msg_code;
         if (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY)
             return CodecResult::Failure(path + " needs more memory than the limit of " +

@@ -35,6 +35,14 @@ TestJpegOptions Grey(bool progressive = false) {
     return o;
 }
 
+// A greyscale file whose header gives larger factors than 1x1.
+TestJpegOptions GreyFactors(int h, int v) {
+    TestJpegOptions o = Grey();
+    o.greyH = h;
+    o.greyV = v;
+    return o;
+}
+
 std::vector<Layout> Layouts() {
     return {
         {"444", 64, 48, Sampled(1, 1)},
@@ -44,6 +52,7 @@ std::vector<Layout> Layouts() {
         {"odd_chroma", 50, 70, Sampled(2, 2, 1, 2)},
         {"grey", 40, 24, Grey()},
         {"grey_progressive_odd", 227, 149, Grey(true)},
+        {"grey_header_2x2", 35, 21, GreyFactors(2, 2)},
         {"progressive_420_odd", 227, 149, Sampled(2, 2, 1, 1, true)},
         {"restarts_422_odd", 131, 75, Sampled(2, 1, 1, 1, false, 3)},
         {"tiny", 1, 1, Sampled(2, 2)},

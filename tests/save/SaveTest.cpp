@@ -73,15 +73,23 @@ protected:
         doc.Saved = false;
     }
 
+    static int ColorSpaceOf(const std::string& path) {
+        JpegInfo info;
+        EXPECT_TRUE(ReadJpegInfo(path, info).ok) << path;
+        return info.colorSpace;
+    }
+
     // The same chain run with jpegtran on the same full re-encode.
     std::vector<uint8_t> JpegtranChain(const std::string& source) {
         TempDir work;
         std::string reencode = work / "full.jpg";
-        EXPECT_TRUE(EncodeBitmapToJpeg(reencode, bmp, doc.SourceSampling).ok);
+        EXPECT_TRUE(EncodeBitmapToJpeg(reencode, bmp, doc.SourceSampling, ColorSpaceOf(source)).ok);
         std::string current = source;
         int i = 0;
         for (const Rect& row : rows) {
-            PatchRequest req = PatchRequestFor(row, bmp.Width(), bmp.Height());
+            const Sampling& f = doc.SourceSampling;
+            const int mh = 8 * std::max({f.H(0), f.H(1), f.H(2)}), mv = 8 * std::max({f.V(0), f.V(1), f.V(2)});
+            PatchRequest req = PatchRequestFor(row, bmp.Width(), bmp.Height(), mh, mv);
             std::string patch = work / ("patch" + std::to_string(i) + ".jpg");
             std::string next = work / ("chain" + std::to_string(i) + ".jpg");
             char crop[96];
@@ -108,7 +116,7 @@ protected:
     void ExpectLosslessOutsideAndCoveredInside(const std::string& output, const std::string& source) {
         TempDir work;
         std::string reencode = work / "full.jpg";
-        ASSERT_TRUE(EncodeBitmapToJpeg(reencode, bmp, doc.SourceSampling).ok);
+        ASSERT_TRUE(EncodeBitmapToJpeg(reencode, bmp, doc.SourceSampling, ColorSpaceOf(source)).ok);
         CoefficientImage out = ReadCoefficients(output), orig = ReadCoefficients(source),
                          full = ReadCoefficients(reencode);
         ASSERT_TRUE(out.ok && orig.ok && full.ok) << out.error << orig.error << full.error;
@@ -156,9 +164,11 @@ TestJpegOptions Sampled(int h0, int v0) {
     return o;
 }
 
-TestJpegOptions Grey() {
+TestJpegOptions Grey(int headerH = 1, int headerV = 1) {
     TestJpegOptions o;
     o.grayscale = true;
+    o.greyH = headerH;
+    o.greyV = headerV;
     return o;
 }
 
@@ -182,7 +192,11 @@ TEST_P(SaveChainLayouts, ChainEqualsTheSameChainRunByJpegtran) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, SaveChainLayouts,
                          ::testing::Values(ChainLayout{"s420", Sampled(2, 2)}, ChainLayout{"s422", Sampled(2, 1)},
-                                           ChainLayout{"s444", Sampled(1, 1)}, ChainLayout{"grey", Grey()}),
+                                           ChainLayout{"s444", Sampled(1, 1)}, ChainLayout{"grey", Grey()},
+                                           // Its header's 2x2 still means blocks of 8x8.
+                                           ChainLayout{"grey_header_2x2", Grey(2, 2)},
+                                           // iMCUs of 32 pixels across, and down.
+                                           ChainLayout{"s411", Sampled(4, 1)}, ChainLayout{"s1x4", Sampled(1, 4)}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SaveFixture, EditsAtEveryEdgeAreCoveredAndTheRestIsLossless) {
@@ -196,6 +210,43 @@ TEST_F(SaveFixture, EditsAtEveryEdgeAreCoveredAndTheRestIsLossless) {
     ASSERT_TRUE(commands.AutoSave1Click()) << (platform.messages.empty() ? "" : platform.messages.back().text);
     ExpectLosslessOutsideAndCoveredInside(dir / "IMG_0001 - nre.jpg", original);
     EXPECT_EQ(commands.LastReport().chain.steps, 4);
+}
+
+TEST_F(SaveFixture, AnRgbCodedPhotographKeepsItsColoursInTheEdits) {
+    TestJpegOptions o = Sampled(1, 1);
+    o.rgb = true;
+    MakeOriginal(96, 64, o);
+    Edit({20, 12, 44, 30});
+    ASSERT_TRUE(commands.AutoSave1Click()) << (platform.messages.empty() ? "" : platform.messages.back().text);
+    const std::string out = dir / "IMG_0001 - nre.jpg";
+    EXPECT_EQ(ColorSpaceOf(out), JCS_RGB);
+    ExpectLosslessOutsideAndCoveredInside(out, original);
+    // Decoded, the edit is the greyed picture give or take the re-encode's
+    // loss, not its luma and chroma taken for red, green and blue.
+    Bitmap saved;
+    Sampling s;
+    ASSERT_TRUE(DecodeJpegToBitmap(out, saved, s).ok);
+    long total = 0, count = 0;
+    for (int y = 12; y < 30; ++y)
+        for (int x = 20; x < 44; ++x)
+            for (int c = 0; c < 3; ++c, ++count) total += std::abs(saved.Pixel(x, y)[c] - bmp.Pixel(x, y)[c]);
+    EXPECT_LT(total / count, 6);
+}
+
+TEST(PatchChain, AReencodeCodedInAnotherColourSpaceIsRefused) {
+    TempDir dir;
+    TestJpegOptions rgb;
+    rgb.rgb = true;
+    rgb.h[0] = rgb.v[0] = 1;
+    const Bitmap picture = MakePhotoLike(48, 32, 5);
+    WriteTestJpeg(dir / "rgb.jpg", picture, rgb);
+    ASSERT_TRUE(EncodeBitmapToJpeg(dir / "full.jpg", picture, Sampling{{1, 1, 1, 1, 1, 1}}).ok);
+    fs::create_directory(dir / "work");
+    std::string result;
+    CodecResult r = BuildPatchedFile(dir / "rgb.jpg", dir / "full.jpg", {Rect{4, 4, 20, 20}}, dir / "work", &result);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("another colour space"), std::string::npos) << r.error;
+    EXPECT_TRUE(FolderListing(dir / "work").empty());
 }
 
 TEST_F(SaveFixture, NoEditsGiveTheOriginalsBytesAndKeepTheOriginal) {
@@ -345,6 +396,72 @@ TEST_F(SaveFixture, FailuresLoseNothingAndLeaveNothingBehind) {
         ::chmod(dir.path().c_str(), 0755);
         EXPECT_EQ(FolderListing(dir.path()), std::vector<std::string>{"IMG_0001.jpg"});
     }
+}
+
+// A greyscale file coded arithmetically, with a table of ones, every DC
+// within what 8-bit samples give and one block holding an AC value of 3000:
+// valid, and decoded without a warning, but no 8-bit Huffman code carries
+// such a value.
+void WriteWideCoefficientJpeg(const std::string& path, int w, int h, int wideX, int wideY) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = JDIMENSION(w);
+    c.image_height = JDIMENSION(h);
+    c.input_components = 1;
+    c.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&c);
+    unsigned ones[64];
+    std::fill(ones, ones + 64, 1u);
+    jpeg_add_quant_table(&c, 0, ones, 100, TRUE);
+    c.arith_code = TRUE;
+    const JDIMENSION bw = JDIMENSION((w + 7) / 8), bh = JDIMENSION((h + 7) / 8);
+    jvirt_barray_ptr arrays[1] = {
+        (*c.mem->request_virt_barray)(reinterpret_cast<j_common_ptr>(&c), JPOOL_IMAGE, TRUE, bw, bh, 1)};
+    (*c.mem->realize_virt_arrays)(reinterpret_cast<j_common_ptr>(&c));
+    for (JDIMENSION by = 0; by < bh; ++by) {
+        JBLOCKARRAY row = (*c.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&c), arrays[0], by, 1, TRUE);
+        for (JDIMENSION bx = 0; bx < bw; ++bx) {
+            row[0][bx][0] = JCOEF(int(bx * 97 + by * 31) % 1600 - 800);
+            row[0][bx][1] = JCOEF(int(bx + by) % 7 - 3);
+            if (int(bx) == wideX / 8 && int(by) == wideY / 8) row[0][bx][1] = 3000;
+        }
+    }
+    jpeg_write_coefficients(&c, arrays);
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
+}
+
+// Found by the save fuzz target: a save writes the original's blocks again
+// with Huffman codes, and without a range check against what those codes
+// carry, the output is damaged from such a block on while the save reports
+// success.
+TEST_F(SaveFixture, CoefficientsNoHuffmanCodeCarriesAreKeptOrTheSaveRefused) {
+    original = dir / "IMG_0001.jpg";
+    WriteWideCoefficientJpeg(original, 96, 48, 72, 24);
+    Bitmap loaded;
+    Sampling s0;
+    const CodecResult r0 = DecodeJpegToBitmap(original, loaded, s0);
+    ASSERT_TRUE(r0.ok && r0.warningCount == 0) << r0.error;
+    Load();
+    Edit({4, 4, 12, 12});  // far from the wide block
+    const std::string out = dir / "IMG_0001 - nre.jpg";
+    if (!commands.AutoSave1Click()) {
+        EXPECT_FALSE(platform.messages.empty());
+        EXPECT_EQ(FolderListing(dir.path()), std::vector<std::string>{"IMG_0001.jpg"});
+        return;
+    }
+    Bitmap saved;
+    Sampling s;
+    const CodecResult r = DecodeJpegToBitmap(out, saved, s);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.warningCount, 0) << (r.warnings.empty() ? "" : r.warnings[0]);
+    ExpectLosslessOutsideAndCoveredInside(out, original);
 }
 
 TEST_F(SaveFixture, TheRelocatedOriginalIsNeverTheOutput) {

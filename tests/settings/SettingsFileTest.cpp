@@ -178,6 +178,26 @@ TEST_F(SettingsFileTest, LineBreaksInATextCannotMakeNewKeys) {
     EXPECT_EQ(back.ReadString("File", "File Name Append", ""), "x [General] Ini File=1");
 }
 
+TEST_F(SettingsFileTest, ACarriageReturnEndsALineWhereverItStands) {
+    // Lone CRs and CR CR LF, as a file edited elsewhere may hold: no value
+    // keeps a CR, and writing the settings back changes none of them.
+    WriteText(path,
+              "[File]\r\r\nNew File Extension=.BAK\r\rFile Name Append= - fixed\r"
+              "[General]\rHint=4\r\nForce Grey=0\r");
+    SettingsModel s;
+    ReadSettings(s, IniFile(path));
+    EXPECT_EQ(s.RenameExtension, ".BAK");
+    EXPECT_EQ(s.FileNameAppend, " - fixed");
+    EXPECT_EQ(s.NextHint, 4);
+    EXPECT_FALSE(s.ForceGrey);
+    s.UseIniFile = true;
+    SaveSettings(s, path, true);
+    SettingsModel again;
+    ReadSettings(again, IniFile(path));
+    EXPECT_EQ(FirstDifference(s, again), "");
+    EXPECT_EQ(ReadText(path).find('\r'), std::string::npos);
+}
+
 TEST_F(SettingsFileTest, IntegersReadAsDecimalOrHexadecimal) {
     struct Case {
         const char* text;

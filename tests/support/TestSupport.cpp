@@ -121,6 +121,7 @@ void WriteTestJpeg(const std::string& path, const Bitmap& bitmap, const TestJpeg
     cinfo.input_components = o.grayscale ? 1 : 3;
     cinfo.in_color_space = o.grayscale ? JCS_GRAYSCALE : JCS_EXT_BGR;
     jpeg_set_defaults(&cinfo);
+    if (o.rgb && !o.grayscale) jpeg_set_colorspace(&cinfo, JCS_RGB);
     jpeg_set_quality(&cinfo, o.quality, TRUE);
     if (!o.lumaTable.empty() || !o.chromaTable.empty()) {
         auto put = [&](int slot, const std::vector<uint16_t>& t) {
@@ -138,8 +139,8 @@ void WriteTestJpeg(const std::string& path, const Bitmap& bitmap, const TestJpeg
             cinfo.comp_info[c].v_samp_factor = o.v[c];
         }
     else {
-        cinfo.comp_info[0].h_samp_factor = 1;
-        cinfo.comp_info[0].v_samp_factor = 1;
+        cinfo.comp_info[0].h_samp_factor = o.greyH;
+        cinfo.comp_info[0].v_samp_factor = o.greyV;
     }
     cinfo.restart_interval = JDIMENSION(o.restartInterval);
     cinfo.optimize_coding = o.optimize ? TRUE : FALSE;

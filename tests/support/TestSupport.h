@@ -61,6 +61,10 @@ struct TestJpegOptions {
     int h[3] = {2, 1, 1};
     int v[3] = {2, 1, 1};
     bool grayscale = false;
+    // A greyscale file's own factors in its frame header (1 and 1 unless a
+    // writer chose otherwise; one component is coded a block at a time anyway).
+    int greyH = 1, greyV = 1;
+    bool rgb = false;  // three components coded as red, green and blue (Adobe marker)
     bool progressive = false;
     int restartInterval = 0;  // in MCUs
     bool optimize = false;

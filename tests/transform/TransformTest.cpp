@@ -429,6 +429,36 @@ TEST(Drivers, BadInputGivesAMessageAndNoOutput) {
     EXPECT_EQ(files, 6);
 }
 
+TEST(Drivers, TablesTheSourceCannotHandOnNameTheSource) {
+    // A progressive file whose table slot 0 is redefined after its first
+    // scan: libjpeg cannot transcode it, and says so through the output's
+    // error manager.
+    TempDir dir;
+    TestJpegOptions o = Sampled(2, 2);
+    o.progressive = true;
+    MakeJpeg(dir / "s.jpg", 64, 48, o);
+    MakeJpeg(dir / "p.jpg", 16, 16, Sampled(2, 2));
+    std::vector<uint8_t> b = ReadFileBytes(dir / "s.jpg");
+    int scans = 0;
+    for (size_t i = 2; i + 1 < b.size(); ++i)
+        if (b[i] == 0xFF && b[i + 1] == 0xDA && ++scans == 2) {
+            std::vector<uint8_t> dqt(5 + 64, 3);  // table 0, every entry 3
+            dqt[0] = 0xFF, dqt[1] = 0xDB, dqt[2] = 0x00, dqt[3] = 0x43, dqt[4] = 0x00;
+            b.insert(b.begin() + static_cast<std::ptrdiff_t>(i), dqt.begin(), dqt.end());
+            break;
+        }
+    ASSERT_EQ(scans, 2);
+    const std::string source = dir / "reused.jpg";
+    WriteFileBytes(source, b);
+    for (const CodecResult& r : {CropJpegFile(source, dir / "out.jpg", 16, 16, 0, 0),
+                                 DropJpegFile(source, dir / "p.jpg", dir / "out.jpg", 16, 16)}) {
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error.rfind(source + ": ", 0), 0u) << r.error;
+        EXPECT_NE(r.error.find("quantization table"), std::string::npos) << r.error;
+        EXPECT_FALSE(fs::exists(dir / "out.jpg"));
+    }
+}
+
 TEST(Drivers, FailureLeavesAnExistingOutputAlone) {
     TempDir dir;
     MakeJpeg(dir / "s.jpg", 64, 48, Sampled(2, 2));
