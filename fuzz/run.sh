@@ -5,7 +5,7 @@
 # target the executions, exec/s, coverage (cov/ft) and any crash, leak or
 # sanitizer report; exits 1 when there was one.
 #
-#   fuzz/run.sh SECONDS [TARGET...]     targets: decode save redeye ini metadata transform
+#   fuzz/run.sh SECONDS [TARGET...]     targets: decode save redeye ini metadata transform cli
 #
 # Each target starts from its corpus in the tree (fuzz/corpus/<target>/: the
 # inputs build-fuzz/fuzz/seeds/fuzz_seeds writes, and what the targets grew
@@ -19,12 +19,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-usage() { echo "usage: fuzz/run.sh SECONDS [decode|save|redeye|ini|metadata|transform ...]" >&2; exit 2; }
+usage() { echo "usage: fuzz/run.sh SECONDS [decode|save|redeye|ini|metadata|transform|cli ...]" >&2; exit 2; }
 [ $# -ge 1 ] || usage
 seconds=$1
 shift
 [[ $seconds =~ ^[0-9]+$ ]] && [ "$seconds" -gt 0 ] || usage
-all=(decode save redeye ini metadata transform)
+all=(decode save redeye ini metadata transform cli)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 for t in "${targets[@]}"; do
@@ -60,7 +60,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 declare -A jpeg=([decode]=1 [save]=1 [metadata]=1 [transform]=1)
 declare -A dict=([decode]=fuzz/metadata/jpeg_segments.dict [save]=fuzz/metadata/jpeg_segments.dict
                  [metadata]=fuzz/metadata/jpeg_segments.dict [transform]=fuzz/metadata/jpeg_segments.dict
-                 [ini]=fuzz/settings/ini.dict)
+                 [ini]=fuzz/settings/ini.dict [cli]=fuzz/cli/cli.dict)
 
 summary=()
 failed=0

@@ -99,6 +99,6 @@ int main(int argc, char** argv) {
         }
         return 1;
     }
-    std::fprintf(stderr, "scarlex-cli: unknown command '%s' (try scarlex-cli -h)\n", argv[1]);
+    std::fprintf(stderr, "scarlex-cli: unknown command '%s' (try scarlex-cli -h)\n", OneLine(argv[1]).c_str());
     return 1;
 }

@@ -124,6 +124,10 @@ TEST_F(CliSafety, EveryFailureIsOneLineNamingTheFileAndTheCause) {
         EXPECT_FALSE(fs::exists(dir / "c.jpg"));
     }
     EXPECT_EQ(Listing(), (std::vector<std::string>{"a.jpg", "big.jpg", "folder.jpg", "huge.jpg"}));
+    // A command name with a line break in it is still one line.
+    const CliRun unknown = Run("\"$(printf 'r\\nesa')\" a.jpg");
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.errLines.size(), 1u) << unknown.err();
     // The header alone is still shown.
     CliRun r = Run("info huge.jpg");
     EXPECT_EQ(r.status, 0);
