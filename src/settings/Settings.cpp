@@ -127,6 +127,7 @@ void LoadSettings(SettingsModel& s, const std::string& path, Platform& platform,
 void SaveSettings(const SettingsModel& s, IniFile& ini, bool windowNormal) {
     using namespace ini;
     if (!s.UseIniFile) return;
+    ini.BeginWrites();  // one rewrite of the file for all of them
     if (windowNormal) {
         ini.WriteInteger(kMainForm, "Top", s.Top);
         ini.WriteInteger(kMainForm, "Left", s.Left);
@@ -163,6 +164,7 @@ void SaveSettings(const SettingsModel& s, IniFile& ini, bool windowNormal) {
     }
     ini.WriteBool(kGeneral, "Limit To Glass", s.LimitToGlass);
     ini.WriteBool(kFile, "Ask Before Discard", s.AskBeforeDiscard);
+    ini.CommitWrites();
 }
 
 void SaveSettings(const SettingsModel& s, const std::string& path, bool windowNormal) {

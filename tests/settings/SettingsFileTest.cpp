@@ -625,5 +625,29 @@ TEST_F(SettingsFileTest, MaxMegapixelsIsReadAndWrittenOnlyOnceSet) {
     EXPECT_EQ(ReadText(path).find("Max Megapixels"), std::string::npos);
 }
 
+TEST_F(SettingsFileTest, WritesInABatchReachTheFileOnceAtTheEnd) {
+    WriteText(path, "[Other]\nkeep=1\n");
+    IniFile ini(path);
+    ini.BeginWrites();
+    ini.WriteString("General", "Hint", "4");
+    ini.WriteInteger("File", "Top", 7);
+    EXPECT_EQ(ReadText(path), "[Other]\nkeep=1\n");
+    EXPECT_EQ(ini.ReadInteger("General", "Hint", 0), 4);  // read back before the file has it
+    ini.CommitWrites();
+    const IniFile again(path);
+    EXPECT_EQ(again.ReadInteger("General", "Hint", 0), 4);
+    EXPECT_EQ(again.ReadInteger("File", "Top", 0), 7);
+    EXPECT_EQ(again.ReadInteger("Other", "keep", 0), 1);
+
+    // A file that must not be rewritten refuses the batch as a whole.
+    const std::string huge = "[General]\nHint=5\n" + std::string(IniFile::kMaxFileSize, 'x');
+    WriteText(path, huge);
+    IniFile big(path);
+    big.BeginWrites();
+    big.WriteInteger("General", "Hint", 1);
+    EXPECT_THROW(big.CommitWrites(), IniWriteError);
+    EXPECT_EQ(fs::file_size(path), huge.size());
+}
+
 }  // namespace
 }  // namespace scarlex
