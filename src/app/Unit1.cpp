@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,6 +13,8 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStatusTipEvent>
 #include <QTimer>
@@ -208,9 +211,24 @@ void TMainForm::CreateMenu() {
     Edit1 = MainMenu1->addMenu(Q("Edit"));
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Undo1 = MenuItem(Edit1, "Undo1", "&Undo", "Ctrl+Z", "Undo the last edit");
+    Redo1 = MenuItem(Edit1, "Redo1", "&Redo", "Ctrl+Shift+Z", "Redo the last undone edit");
+    Redo1->setShortcuts({QKeySequence(Q("Ctrl+Shift+Z")), QKeySequence(Q("Ctrl+Y"))});
     N4 = MenuSeparator(Edit1, "N4");
     ShowImageTags1 = MenuItem(Edit1, "ShowImageTags1", "Show Image Tags", "Ctrl+T", nullptr);
     Prefs1 = MenuItem(Edit1, "Prefs1", "Prefs", "Ctrl+P", "Open the prefs screen");
+
+    View1 = MainMenu1->addMenu(Q("View"));
+    View1->setObjectName(QStringLiteral("View1"));
+    FitToWindow1 = MenuItem(View1, "FitToWindow1", "&Fit to Window", "Ctrl+0", "Show the whole photograph");
+    ActualPixels1 = MenuItem(View1, "ActualPixels1", "&Actual Pixels", "Ctrl+1",
+                             "One photograph pixel to one screen pixel (100 %)");
+    ZoomIn1 = MenuItem(View1, "ZoomIn1", "Zoom &In", "Ctrl++", "Enlarge the view (up to 800 %)");
+    ZoomIn1->setShortcuts({QKeySequence(Q("Ctrl++")), QKeySequence(Q("Ctrl+="))});
+    ZoomOut1 = MenuItem(View1, "ZoomOut1", "Zoom &Out", "Ctrl+-", "Reduce the view (down to the whole photograph)");
+    N5 = MenuSeparator(View1, "N5");
+    ShowOriginal1 = MenuItem(View1, "ShowOriginal1", "Show &Original", nullptr,
+                             "Show the photograph as it was loaded (or hold B)");
+    ShowOriginal1->setCheckable(true);
 
     Help1 = MainMenu1->addMenu(Q("Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
@@ -218,7 +236,7 @@ void TMainForm::CreateMenu() {
     N3 = MenuSeparator(Help1, "N3");
     AboutScarlex1 = MenuItem(Help1, "AboutScarlex1", "About Scarlex", nullptr, "About Scarlex");
 
-    for (QAction* a : {Save1, AutoSave1, AutoSaveAndClose1, Undo1, ShowImageTags1, Next1, AutoSaveAndNext1})
+    for (QAction* a : {Save1, AutoSave1, AutoSaveAndClose1, Undo1, Redo1, ShowImageTags1, Next1, AutoSaveAndNext1})
         a->setEnabled(false);
 
     // Shift+F1 starts What's This mode from anywhere in the window.
@@ -276,9 +294,18 @@ void TMainForm::CreateClientArea() {
     Panel2->setFrameShape(QFrame::NoFrame);
     ImageOnForm = new scarlex::ImageOnForm(WorkBitmap, Desktop, Panel2);
     ImageOnForm->setObjectName(QStringLiteral("ImageOnForm"));
-    auto* fill = new QVBoxLayout(Panel2);
+    HorzScrollBar = new QScrollBar(Qt::Horizontal, Panel2);
+    HorzScrollBar->setObjectName(QStringLiteral("HorzScrollBar"));
+    VertScrollBar = new QScrollBar(Qt::Vertical, Panel2);
+    VertScrollBar->setObjectName(QStringLiteral("VertScrollBar"));
+    HorzScrollBar->hide();
+    VertScrollBar->hide();
+    auto* fill = new QGridLayout(Panel2);
     fill->setContentsMargins(0, 0, 0, 0);
-    fill->addWidget(ImageOnForm);
+    fill->setSpacing(0);
+    fill->addWidget(ImageOnForm, 0, 0);
+    fill->addWidget(VertScrollBar, 0, 1);
+    fill->addWidget(HorzScrollBar, 1, 0);
     column->addWidget(Panel2, 1);
 
     Panel1 = new QWidget(client);
@@ -352,6 +379,17 @@ void TMainForm::ConnectCommands() {
     connect(AutoSaveAndNext1, &QAction::triggered, this, [this] { TBAutoSaveNextClick(); });
     connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
     connect(Undo1, &QAction::triggered, this, [this] { Undo1Click(); });
+    connect(Redo1, &QAction::triggered, this, [this] { Redo1Click(); });
+    connect(ShowOriginal1, &QAction::triggered, this, [this] { ShowOriginal1Click(); });
+    connect(FitToWindow1, &QAction::triggered, ImageOnForm, &scarlex::ImageOnForm::FitToWindow);
+    connect(ActualPixels1, &QAction::triggered, ImageOnForm, &scarlex::ImageOnForm::ActualPixels);
+    connect(ZoomIn1, &QAction::triggered, ImageOnForm, &scarlex::ImageOnForm::ZoomIn);
+    connect(ZoomOut1, &QAction::triggered, ImageOnForm, &scarlex::ImageOnForm::ZoomOut);
+    connect(ImageOnForm, &scarlex::ImageOnForm::scrollChanged, this, [this] { UpdateScrollBars(); });
+    connect(HorzScrollBar, &QScrollBar::valueChanged, this,
+            [this](int x) { ImageOnForm->ScrollTo(x, ImageOnForm->State().ScrollY); });
+    connect(VertScrollBar, &QScrollBar::valueChanged, this,
+            [this](int y) { ImageOnForm->ScrollTo(ImageOnForm->State().ScrollX, y); });
     connect(ShowImageTags1, &QAction::triggered, this, [this] { ShowImageTags1Click(); });
     connect(Prefs1, &QAction::triggered, this, [this] { Prefs1Click(); });
     connect(Help2, &QAction::triggered, this, [this] { Help2Click(); });
@@ -382,7 +420,7 @@ void TMainForm::ConnectView() {
         StatusBar->SetPanelText(panel, text);
         // A report hides the panels: it gives way once the user changes the
         // radius, the limit or the magnification and wants to see them.
-        if (panel != scarlex::kPanelPosition && !ReportText.isEmpty()) {
+        if (panel != scarlex::kPanelPosition && panel != scarlex::kPanelSpare && !ReportText.isEmpty()) {
             ReportText.clear();
             StatusBar->ClearFitted();
         }
@@ -406,6 +444,7 @@ void TMainForm::ConnectView() {
         }
     });
     connect(ImageOnForm, &scarlex::ImageOnForm::helpRequested, this, [this] { Help2Click(); });
+    connect(ImageOnForm, &scarlex::ImageOnForm::originalHeld, this, [this](bool held) { ShowOriginalHeld(held); });
     // Keys and wheel anywhere in the window reach the view first.
     ImageOnForm->InstallKeyPreview(this);
     ImageOnForm->SetColours(MagnifierBorderColour, LimitBorderColour);
@@ -431,6 +470,16 @@ void TMainForm::SetWhatsThisTexts() {
         {AutoSaveAndClose1, "Auto Save, then closes Scarlex."},
         {Exit1, "Closes Scarlex. You are asked first if there are unsaved changes."},
         {Undo1, "Takes back the last red-eye removal. Every removal can be undone, newest first."},
+        {Redo1, "Puts back the last removal you undid (Ctrl+Shift+Z or Ctrl+Y). A new removal ends what can be "
+                "redone."},
+        {FitToWindow1, "Shows the whole photograph, as large as the window allows. Every photograph opens so."},
+        {ActualPixels1, "Shows one photograph pixel on one screen pixel (100 %). Scroll with the scroll bars, the "
+                        "arrow keys (magnifier off) or by dragging with the middle button."},
+        {ZoomIn1, "Enlarges the view a step (1.4 times), up to 800 %. The magnifying glass and clicks work at every "
+                  "zoom."},
+        {ZoomOut1, "Reduces the view a step, down to the whole photograph."},
+        {ShowOriginal1, "Shows the photograph as it was loaded, without your edits, in the view and the magnifying "
+                        "glass, for comparing. Holding B does the same while it is held. Nothing is changed."},
         {TBUndo, "Takes back the last red-eye removal. Every removal can be undone, newest first."},
         {ShowImageTags1, "Lists the EXIF tags of the photograph (only when it has any)."},
         {Prefs1, "File naming, originals, magnifier colours and start-up options."},
@@ -556,10 +605,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     }
 }
 
-void TMainForm::keyPressEvent(QKeyEvent* event) {
-    // Ctrl+N, Ctrl+Shift+N and "p" reach the window through the view's key
-    // preview (nextImageRequested, helpRequested).
-    QMainWindow::keyPressEvent(event);
+void TMainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // B released in another window never reaches this one.
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow() && OriginalHeld) ShowOriginalHeld(false);
 }
 
 bool TMainForm::event(QEvent* event) {
@@ -697,11 +746,65 @@ void TMainForm::Undo1Click() {
     if (Removing || !ImageLoaded) return;
     if (!UndoLastEdit()) return;
     Saved = false;
-    if (UndoRowCount() == 0) {
-        Undo1->setEnabled(false);
-        TBUndo->setEnabled(false);
-    }
+    SetUndoRedoEnabled();
     UpdateModifiedMark();
+    RenderView();
+}
+
+void TMainForm::Redo1Click() {
+    if (Removing || !ImageLoaded) return;
+    if (!DBUndoTable.Redo(WorkBitmap)) return;
+    Saved = false;
+    SetUndoRedoEnabled();
+    UpdateModifiedMark();
+    RenderView();
+}
+
+void TMainForm::UpdateScrollBars() {
+    const scarlex::ViewState& view = ImageOnForm->State();
+    const bool zoomed = ImageLoaded && view.Zoomed();
+    const QSignalBlocker h(HorzScrollBar), v(VertScrollBar);
+    HorzScrollBar->setRange(0, std::max(0, view.ContentWidth() - view.ViewWidth));
+    HorzScrollBar->setPageStep(std::max(1, view.ViewWidth));
+    HorzScrollBar->setSingleStep(std::max(16, view.ViewWidth / 10));
+    HorzScrollBar->setValue(view.ScrollX);
+    VertScrollBar->setRange(0, std::max(0, view.ContentHeight() - view.ViewHeight));
+    VertScrollBar->setPageStep(std::max(1, view.ViewHeight));
+    VertScrollBar->setSingleStep(std::max(16, view.ViewHeight / 10));
+    VertScrollBar->setValue(view.ScrollY);
+    // Both bars while zoomed, so that the view's size does not depend on
+    // the scroll range it sets.
+    HorzScrollBar->setVisible(zoomed);
+    VertScrollBar->setVisible(zoomed);
+}
+
+void TMainForm::SetUndoRedoEnabled() {
+    const bool undo = UndoRowCount() > 0;
+    Undo1->setEnabled(undo);
+    TBUndo->setEnabled(undo);
+    Redo1->setEnabled(DBUndoTable.RedoCount() > 0);
+}
+
+void TMainForm::ShowOriginal1Click() { UpdateOriginalShown(); }
+
+void TMainForm::ShowOriginalHeld(bool held) {
+    if (held == OriginalHeld) return;
+    OriginalHeld = held;
+    UpdateOriginalShown();
+}
+
+void TMainForm::UpdateOriginalShown() {
+    const bool show = ImageLoaded && (OriginalHeld || ShowOriginal1->isChecked());
+    if (show) {
+        // Built afresh: the rows put back on a copy give the loaded pixels
+        // whatever was undone or redone since.
+        OriginalBitmap = WorkBitmap;
+        DBUndoTable.RestoreOriginal(OriginalBitmap);
+        ImageOnForm->SetShownPicture(&OriginalBitmap);
+    } else {
+        ImageOnForm->SetShownPicture(nullptr);
+        OriginalBitmap = scarlex::Bitmap();
+    }
     RenderView();
 }
 
@@ -734,8 +837,8 @@ void TMainForm::Help2Click() {
 
 void TMainForm::EditRecorded() {
     Saved = false;
-    Undo1->setEnabled(true);
-    TBUndo->setEnabled(true);
+    DBUndoTable.ClearRedo();
+    SetUndoRedoEnabled();
     UpdateModifiedMark();
 }
 
@@ -793,6 +896,7 @@ scarlex::LoadOutcome TMainForm::LoadImageFile(const std::string& name) {
     ClearUndoStore();
     Undo1->setEnabled(false);
     TBUndo->setEnabled(false);
+    Redo1->setEnabled(false);
 
     ImageLoaded = true;
     ImageOnForm->SetImageLoaded(true);
@@ -806,7 +910,8 @@ scarlex::LoadOutcome TMainForm::LoadImageFile(const std::string& name) {
     TBSaveAs->setEnabled(true);
     SetAutoSaveCommandsEnabled();
 
-    RenderView();
+    ImageOnForm->ResetZoom();
+    UpdateOriginalShown();  // the new photograph's original, if it is shown
     setWindowTitle(Q(kCaptionPrefix) + scarlex::ToQString(scarlex::ExtractFileName(name)) + QStringLiteral("[*]"));
     Saved = false;
     UpdateModifiedMark();
@@ -840,6 +945,11 @@ scarlex::EditSettings TMainForm::CurrentEditSettings() const {
 
 void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
     if (!ImageLoaded || Removing) return;
+    if (OriginalShown()) {
+        // The view shows pixels that are not the ones a removal would change.
+        ShowReport(QStringLiteral("Showing the original: release B or untick View > Show Original to edit"));
+        return;
+    }
     // The texts are converted once, before anything is touched: a box that
     // does not hold a number stops the removal with its message.
     const scarlex::ThresholdConversion converted =
@@ -892,11 +1002,14 @@ void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
         }
     } end{*this};
 
+    // Kept aside for a click that turns out to change nothing.
+    std::vector<scarlex::RedoRow> keptRedo = DBUndoTable.TakeRedo();
     scarlex::RemovalResult result;
     {
         scarlex::BusyCursor busy(Desktop);
         result = Remover.Remove(WorkBitmap, DBUndoTable, converted.thresholds, numbers, request.shift, hooks);
     }
+    if (result.outcome != scarlex::RemovalOutcome::Recorded) DBUndoTable.PutRedo(std::move(keptRedo));
     // A blanket treatment without a limit takes the magnifier as its limit.
     if (!glass) view.Limit = numbers.Limit;
     if (result.outcome == scarlex::RemovalOutcome::Refused) {
@@ -916,7 +1029,10 @@ void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
                                             converted.thresholds);
         // Thresholds at or below 1 can pass a pixel that the rule leaves as
         // it was: such a row would be an edit that changed nothing.
-        if (summary.changed == 0) DBUndoTable.Undo(WorkBitmap);
+        if (summary.changed == 0) {
+            DBUndoTable.Undo(WorkBitmap);
+            DBUndoTable.PutRedo(std::move(keptRedo));
+        }
     }
     if (summary.changed == 0) {
         ShowReport(QString::fromUtf8(kNothingRemoved));
@@ -1022,7 +1138,7 @@ void TMainForm::ClearUndoStore() { DBUndoTable.Clear(); }
 
 bool TMainForm::UndoLastEdit() {
     if (DBUndoTable.Empty()) return false;
-    DBUndoTable.Undo(WorkBitmap);
+    DBUndoTable.UndoForRedo(WorkBitmap);
     return true;
 }
 

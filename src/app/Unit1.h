@@ -28,6 +28,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QMenuBar;
+class QScrollBar;
 class QSpinBox;
 class QTimer;
 class QToolBar;
@@ -79,9 +80,17 @@ public:
     QAction* Exit1;
     QMenu* Edit1;
     QAction* Undo1;
+    QAction* Redo1;
     QAction* N4;
     QAction* ShowImageTags1;
     QAction* Prefs1;
+    QMenu* View1;
+    QAction* FitToWindow1;
+    QAction* ActualPixels1;
+    QAction* ZoomIn1;
+    QAction* ZoomOut1;
+    QAction* N5;
+    QAction* ShowOriginal1;
     QMenu* Help1;
     QAction* Help2;
     QAction* N3;
@@ -107,6 +116,9 @@ public:
     // The photograph view; its view state (centre, crosshair, radius, limit,
     // magnification, scales) and the magnifier's bitmaps live in it.
     scarlex::ImageOnForm* ImageOnForm;
+    // Shown while the view is zoomed.
+    QScrollBar* HorzScrollBar;
+    QScrollBar* VertScrollBar;
     QWidget* Panel1;
     QSpinBox* SEAttenuation;
     QLineEdit* EThresholdRG;
@@ -143,6 +155,12 @@ public:
     void AutoSaveAndClose1Click();
     void Exit1Click();
     void Undo1Click();
+    void Redo1Click();
+    // View > Show Original, and holding B: the photograph as it was loaded,
+    // in the view and the glass; the working bitmap is not touched.
+    void ShowOriginal1Click();
+    void ShowOriginalHeld(bool held);
+    bool OriginalShown() const { return !OriginalBitmap.Empty(); }
     void ShowImageTags1Click();
     void Prefs1Click();
     void Help2Click();
@@ -200,9 +218,9 @@ protected:
     void RenderView();
 
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -217,6 +235,10 @@ private:
     void SetNextEnabled(bool enabled) override;
     void SetAutoSaveNextEnabled(bool enabled) override;
     void SetAutoSaveCommandsEnabled();
+    void SetUndoRedoEnabled();
+    void UpdateScrollBars();
+    // Shows the original, or the working bitmap again, as the menu and B say.
+    void UpdateOriginalShown();
     void ApplySettings();
     void ConnectView();
     scarlex::EditSettings CurrentEditSettings() const;
@@ -298,6 +320,10 @@ private:
     bool LoadingCommandLine = false;
     QString ReportText;
     QTimer* ReportTimer = nullptr;
+    // B held down; the menu item's tick is the other way to the original.
+    bool OriginalHeld = false;
+    // The loaded photograph, rebuilt from the undo rows while it is shown.
+    scarlex::Bitmap OriginalBitmap;
 };
 
 // The one main window of the program.

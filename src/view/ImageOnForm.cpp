@@ -8,6 +8,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QWheelEvent>
+#include <algorithm>
 
 namespace scarlex {
 
@@ -36,19 +37,95 @@ void ImageOnForm::SetStartValues() {
     Publish();
 }
 
+void ImageOnForm::SetShownPicture(const Bitmap* picture) {
+    shown_ = picture;
+    SetSparePanel();
+    Publish();
+}
+
+void ImageOnForm::SetSparePanel() {
+    state_.Panels[kPanelSpare] = shown_ ? "Original" : imageLoaded_ ? state_.ZoomText() : "";
+}
+
+void ImageOnForm::ResetZoom() {
+    state_.Zoom = kFitZoom;
+    state_.ScrollX = state_.ScrollY = 0;
+}
+
+void ImageOnForm::FitToWindow() { ApplyZoom(kFitZoom); }
+void ImageOnForm::ActualPixels() { ApplyZoom(1); }
+void ImageOnForm::ZoomIn() { ApplyZoom(state_.ZoomStep(1)); }
+void ImageOnForm::ZoomOut() { ApplyZoom(state_.ZoomStep(-1)); }
+
+void ImageOnForm::ApplyZoom(float zoom) {
+    if (!imageLoaded_ || removing_ || !(state_.ViewScale > 0)) return;
+    const QPoint anchor = state_.MagnifierOn ? QPoint(state_.ViewX, state_.ViewY) : QPoint(width() / 2, height() / 2);
+    state_.SetZoom(zoom, anchor.x(), anchor.y());
+    // The scroll bars come and go with the zoom and resize the view; Fit
+    // runs again then and keeps the scale and the scroll.
+    state_.Fit(work_.Width(), work_.Height(), width(), height());
+    if (state_.MagnifierOn) {
+        state_.ClampCentre();
+        Park();
+    } else {
+        state_.CentreFromView();
+    }
+    renderer_.RenderDisplay(Picture(), state_);
+    BuildLens();
+    if (state_.MagnifierOn) DrawLens();
+    update();
+    SetSparePanel();
+    Publish();
+    emit scrollChanged();
+}
+
+void ImageOnForm::ScrollTo(int x, int y) {
+    if (!imageLoaded_ || removing_ || !state_.ScrollTo(x, y)) return;
+    AfterScroll();
+}
+
+void ImageOnForm::AfterScroll() {
+    if (state_.MagnifierOn) {
+        state_.ClampCentre();
+        Park();
+    } else {
+        state_.CentreFromView();
+    }
+    renderer_.RenderDisplay(Picture(), state_);
+    if (state_.MagnifierOn) DrawLens();
+    update();
+    emit scrollChanged();
+}
+
+void ImageOnForm::KeepGlassInView() {
+    if (!state_.Zoomed() || !state_.MagnifierOn) return;
+    const bool outX = state_.ViewX < 0 || state_.ViewX >= state_.ViewWidth;
+    const bool outY = state_.ViewY < 0 || state_.ViewY >= state_.ViewHeight;
+    if (!outX && !outY) return;
+    // The glass goes to the middle of the view, as far as the picture allows.
+    const int x = outX ? state_.ScrollX + state_.ViewX - state_.ViewWidth / 2 : state_.ScrollX;
+    const int y = outY ? state_.ScrollY + state_.ViewY - state_.ViewHeight / 2 : state_.ScrollY;
+    if (state_.ScrollTo(x, y)) AfterScroll();
+}
+
 void ImageOnForm::RenderView() {
     if (!imageLoaded_) return;
     if (!state_.Fit(work_.Width(), work_.Height(), width(), height())) return;
-    renderer_.RenderDisplay(work_, state_);
+    // A zoomed view keeps its scale: the glass stays on its bitmap centre.
+    if (state_.MagnifierOn && state_.Zoomed()) state_.ClampCentre();
+    renderer_.RenderDisplay(Picture(), state_);
     update();
     BuildLens();
+    SetSparePanel();
+    Publish();
+    emit scrollChanged();
 }
 
 void ImageOnForm::BuildLens() { renderer_.BuildLens(state_); }
 
 void ImageOnForm::DrawLens() {
     if (!imageLoaded_ || renderer_.Display().Empty()) return;
-    const ViewRect changed = renderer_.DrawLens(work_, state_);
+    const ViewRect changed = renderer_.DrawLens(Picture(), state_);
     if (state_.MagnifierOn) UpdateRect(changed);
 }
 
@@ -60,7 +137,7 @@ void ImageOnForm::ShowPixelInfo(int x, int y) {
     if (!imageLoaded_) return;
     uint8_t red, green, blue;
     if (state_.MagnifierOn)
-        ReadPixel(work_, state_.AimedX(), state_.AimedY(), red, green, blue);
+        ReadPixel(Picture(), state_.AimedX(), state_.AimedY(), red, green, blue);
     else
         ReadPixel(renderer_.Display(), x, y, red, green, blue);
     readout_.Show(red, green, blue);
@@ -159,6 +236,9 @@ void ImageOnForm::ImageOnFormMouseDown(Qt::MouseButton button, bool shift, QPoin
     if (!imageLoaded_ || removing_) return;
     if (button == Qt::MiddleButton && shift) {
         LimitOff();
+    } else if (button == Qt::MiddleButton && !state_.MagnifierOn) {
+        panning_ = state_.Zoomed();
+        panFrom_ = pos;
     } else if (button == Qt::RightButton) {
         state_.MagnifierOn = !state_.MagnifierOn;
         if (state_.MagnifierOn) {
@@ -181,6 +261,11 @@ void ImageOnForm::ImageOnFormMouseDown(Qt::MouseButton button, bool shift, QPoin
 
 void ImageOnForm::ImageOnFormMouseMove(QPoint pos) {
     if (!imageLoaded_ || moveDetached_) return;
+    if (panning_) {
+        // The picture follows the pointer.
+        ScrollBy(panFrom_.x() - pos.x(), panFrom_.y() - pos.y());
+        panFrom_ = pos;
+    }
     int screenX = 0, screenY = 0;
     platform_.GetCursorPos(screenX, screenY);
     state_.ScreenDX = screenX - pos.x();
@@ -203,6 +288,7 @@ void ImageOnForm::ImageOnFormMouseMove(QPoint pos) {
     const bool park = state_.ApplyMove(pos.x(), pos.y(), ref.x(), ref.y());
     if (state_.MagnifierOn) {
         if (park) Park();
+        KeepGlassInView();
         DrawLens();
     }
     ShowPixelInfo(pos.x() + state_.CrossX, pos.y() + state_.CrossY);
@@ -210,6 +296,7 @@ void ImageOnForm::ImageOnFormMouseMove(QPoint pos) {
 
 void ImageOnForm::ImageOnFormMouseUp(Qt::MouseButton button, bool shift) {
     if (!imageLoaded_) return;
+    if (button == Qt::MiddleButton) panning_ = false;
     if (removing_) {
         // Any release during a removal's message pumping stops it.
         abortRemoval_ = true;
@@ -248,8 +335,24 @@ bool ImageOnForm::FormKeyDown(const QKeyEvent* event) {
         emit escapePressed();
         return true;
     }
-    if (!imageLoaded_ || !state_.MagnifierOn) return false;
+    if (!imageLoaded_) return false;
     const Qt::KeyboardModifiers mods = event->modifiers();
+    if (!state_.MagnifierOn) {
+        // Arrows scroll a zoomed view, a tenth of it a press, unless they
+        // are moving the text cursor of a box.
+        const QWidget* focus = QApplication::focusWidget();
+        if (!state_.Zoomed() || mods != Qt::NoModifier || (focus && focus->inherits("QLineEdit")) ||
+            (focus && focus->inherits("QAbstractSpinBox")))
+            return false;
+        const int sx = std::max(16, state_.ViewWidth / 10), sy = std::max(16, state_.ViewHeight / 10);
+        switch (key) {
+            case Qt::Key_Left: ScrollBy(-sx, 0); return true;
+            case Qt::Key_Right: ScrollBy(sx, 0); return true;
+            case Qt::Key_Up: ScrollBy(0, -sy); return true;
+            case Qt::Key_Down: ScrollBy(0, sy); return true;
+            default: return false;
+        }
+    }
     if (key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
         ChangeSize(mods.testFlag(Qt::ControlModifier), mods.testFlag(Qt::ShiftModifier),
                    key == Qt::Key_PageUp ? 1 : -1);
@@ -266,6 +369,7 @@ bool ImageOnForm::FormKeyDown(const QKeyEvent* event) {
     }
     state_.Nudge(dx, dy);
     Park();
+    KeepGlassInView();
     AfterKey();
     return false;  // arrows are seen, not consumed
 }
@@ -282,6 +386,11 @@ bool ImageOnForm::FormKeyPress(const QKeyEvent* event) {
         return true;
     }
     if (!imageLoaded_) return false;
+    if (key == Qt::Key_B && !ctrl) {
+        // Held: the key repeats while it is down.
+        if (!event->isAutoRepeat()) emit originalHeld(true);
+        return true;
+    }
     const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
     if (key == Qt::Key_Space) {
         ImageOnFormMouseDown(Qt::LeftButton, platform_.KeyState().shift, QPoint(state_.ViewX, state_.ViewY));
@@ -322,6 +431,13 @@ void ImageOnForm::InstallKeyPreview(QWidget* window) {
 
 bool ImageOnForm::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (type == QEvent::KeyRelease && previewWindow_ != nullptr && watched->isWidgetType() &&
+        static_cast<const QWidget*>(watched)->window() == previewWindow_) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        // Seen again by each parent it travels to; letting go twice is once.
+        if (key->key() == Qt::Key_B && !key->isAutoRepeat()) emit originalHeld(false);
+        return false;
+    }
     if (previewWindow_ == nullptr || (type != QEvent::KeyPress && type != QEvent::Wheel) || !watched->isWidgetType())
         return false;
     const auto* target = static_cast<const QWidget*>(watched);

@@ -41,6 +41,12 @@ public:
     bool AbortRemoval() const { return abortRemoval_; }
     void SetClosing(bool closing) { closing_ = closing; }
 
+    // What the view and the glass show instead of the working bitmap (the
+    // loaded original, for comparing), or null for the working bitmap.
+    // The caller keeps it alive while it is shown and redraws after.
+    void SetShownPicture(const Bitmap* picture);
+    const Bitmap& Picture() const { return shown_ ? *shown_ : work_; }
+
     // Preferences.
     void SetColours(uint32_t magnifierBorderColour, uint32_t limitBorderColour);
     void SetMagnification(int openingMagnification);
@@ -51,6 +57,18 @@ public:
     // XWayland), the magnifier follows the pointer's relative movement.
     void SetPointerWarping(bool warping) { warping_ = warping; }
     bool PointerWarping() const { return warping_; }
+
+    // View > Fit to Window, Actual Pixels, Zoom In and Out. The glass keeps
+    // its bitmap centre; without it the middle of the view stays put.
+    void FitToWindow();
+    // The fit, without drawing: a load does that.
+    void ResetZoom();
+    void ActualPixels();
+    void ZoomIn();
+    void ZoomOut();
+    // Scrolls the zoomed view to (x, y) view pixels of the enlarged picture.
+    void ScrollTo(int x, int y);
+    void ScrollBy(int dx, int dy) { ScrollTo(state_.ScrollX + dx, state_.ScrollY + dy); }
 
     // The view's own commands.
     void RenderView();
@@ -87,6 +105,9 @@ signals:
                              const QString& redGreen, const QString& redBlue);
     void nextImageRequested(bool shift);  // Ctrl+N
     void helpRequested();                 // "p"
+    void originalHeld(bool held);         // B pressed and released
+    // The zoom or the scroll position changed (for the scroll bars).
+    void scrollChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -108,8 +129,16 @@ private:
     void Park();
     void Publish();
     void UpdateRect(const ViewRect& r);
+    // Status panel 4: "Original" while the original shows, else the zoom.
+    void SetSparePanel();
+    void ApplyZoom(float zoom);
+    // After a scroll: the centre mapped again, the display redrawn.
+    void AfterScroll();
+    // Scrolls a zoomed view so the glass stays on it.
+    void KeepGlassInView();
 
     Bitmap& work_;
+    const Bitmap* shown_ = nullptr;
     Platform& platform_;
     ViewState state_;
     ViewRenderer renderer_;
@@ -130,6 +159,8 @@ private:
     QPointer<const QWidget> previewedTarget_;
     quint64 previewedStamp_ = 0;
     int previewedKey_ = 0;
+    bool panning_ = false;  // middle button held with the glass off
+    QPoint panFrom_;
     QPoint lastPos_;      // last handled pointer position (relative following)
     QPoint crossOrigin_;  // where the crosshair was taken (relative following)
 };

@@ -21,6 +21,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <stdexcept>
 
 #include "AppTestSupport.h"
@@ -222,16 +223,23 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsShortcutsAndHints) {
         {"File", "N2", "-", "", ""},
         {"File", "Exit1", "E&xit", "Ctrl+Q", "Exit the program"},
         {"Edit", "Undo1", "&Undo", "Ctrl+Z", "Undo the last edit"},
+        {"Edit", "Redo1", "&Redo", "Ctrl+Shift+Z", "Redo the last undone edit"},
         {"Edit", "N4", "-", "", ""},
         {"Edit", "ShowImageTags1", "Show Image Tags", "Ctrl+T", ""},
         {"Edit", "Prefs1", "Prefs", "Ctrl+P", "Open the prefs screen"},
+        {"View", "FitToWindow1", "&Fit to Window", "Ctrl+0", "Show the whole photograph"},
+        {"View", "ActualPixels1", "&Actual Pixels", "Ctrl+1", "One photograph pixel to one screen pixel (100 %)"},
+        {"View", "ZoomIn1", "Zoom &In", "Ctrl++", "Enlarge the view (up to 800 %)"},
+        {"View", "ZoomOut1", "Zoom &Out", "Ctrl+-", "Reduce the view (down to the whole photograph)"},
+        {"View", "N5", "-", "", ""},
+        {"View", "ShowOriginal1", "Show &Original", "", "Show the photograph as it was loaded (or hold B)"},
         {"Help", "Help2", "Help", "P", "Opens the help file"},
         {"Help", "N3", "-", "", ""},
         {"Help", "AboutScarlex1", "About Scarlex", "", "About Scarlex"},
     };
     std::map<QString, QList<QAction*>> menus;
     for (QAction* top : form->MainMenu1->actions()) menus[top->text()] = top->menu()->actions();
-    ASSERT_EQ(menus.size(), 3u);
+    ASSERT_EQ(menus.size(), 4u);
     std::map<QString, int> position;
     for (const Item& item : items) {
         SCOPED_TRACE(item.name);
@@ -250,6 +258,19 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsShortcutsAndHints) {
         EXPECT_FALSE(a->whatsThis().isEmpty());
     }
     for (auto& [menu, list] : menus) EXPECT_EQ(position[menu], list.size()) << menu.toStdString();
+    // Second keys, and no shortcut taken twice or taken from the view's keys.
+    EXPECT_EQ(form->Redo1->shortcuts().value(1), QKeySequence(Qt::CTRL | Qt::Key_Y));
+    EXPECT_EQ(form->ZoomIn1->shortcuts().value(1), QKeySequence(Qt::CTRL | Qt::Key_Equal));
+    std::set<QString> taken;
+    for (const QKeySequence& key : {QKeySequence(Qt::CTRL | Qt::Key_L), QKeySequence(Qt::CTRL | Qt::Key_M),
+                                    QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_PageUp),
+                                    QKeySequence(Qt::CTRL | Qt::Key_PageDown), QKeySequence(Qt::Key_B),
+                                    QKeySequence(Qt::Key_Space)})
+        taken.insert(key.toString());
+    for (auto& [menu, list] : menus)
+        for (QAction* a : list)
+            for (const QKeySequence& key : a->shortcuts())
+                EXPECT_TRUE(taken.insert(key.toString()).second) << key.toString().toStdString();
     // What's This mode from anywhere in the window, outside the menus.
     QAction* whatsThis = form->findChild<QAction*>(QStringLiteral("WhatsThisMode"));
     ASSERT_NE(whatsThis, nullptr);

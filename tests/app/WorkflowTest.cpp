@@ -43,6 +43,7 @@ struct MainFormProbe {
     static bool Saved(const TMainForm& f) { return f.Saved; }
     static bool Removing(const TMainForm& f) { return f.Removing; }
     static scarlex::SettingsModel& Settings(TMainForm& f) { return f.Settings; }
+    static const scarlex::DBUndoTable& Undo(const TMainForm& f) { return f.DBUndoTable; }
 };
 
 // The caption without the unsaved-changes placeholder.
@@ -613,3 +614,117 @@ INSTANTIATE_TEST_SUITE_P(
     KeptName);
 
 }  // namespace
+
+// --- Redo and the original -----------------------------------------------------
+
+// The rows of the undo store, rectangles and images, as one comparable text.
+std::string RowsText(const DBUndoTable& undo) {
+    std::string text;
+    for (const UndoRow& row : undo) {
+        text += std::to_string(row.left) + "," + std::to_string(row.top) + "," + std::to_string(row.right) + "," +
+                std::to_string(row.bottom) + ":";
+        for (int y = 0; y < row.Image.Height(); ++y)
+            text.append(reinterpret_cast<const char*>(row.Image.Row(y)), static_cast<std::size_t>(row.Image.Width()) * 3);
+        text += ";";
+    }
+    return text;
+}
+
+TEST_F(WorkflowTest, RedoPutsBackExactlyWhatUndoTookAndANewEditEndsIt) {
+    auto form = Open(photo);
+    EXPECT_FALSE(form->Redo1->isEnabled());
+    const std::pair<int, int> aims[] = {{kPupilX, kPupilY}, {kBigX, kBigY}, {kBigX - 40, kBigY + 20}};
+    for (const auto& [x, y] : aims) {
+        AimAt(*form, x, y);
+        ClickAtCrosshair(*form);
+        QTest::mouseClick(form->ImageOnForm, Qt::RightButton, {}, ViewPoint(*form, x, y));
+    }
+    ASSERT_EQ(MainFormProbe::UndoRows(*form), 3);
+    const Bitmap edited = form->Photograph();
+    const std::string rows = RowsText(MainFormProbe::Undo(*form));
+    for (int undos = 1; undos <= 3; ++undos) {
+        SCOPED_TRACE(undos);
+        for (int i = 0; i < undos; ++i) QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(MainFormProbe::UndoRows(*form), 3 - undos);
+        EXPECT_TRUE(form->Redo1->isEnabled());
+        for (int i = 0; i < undos; ++i) {
+            // Both keys redo.
+            if (i % 2 == 0)
+                QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+            else
+                QTest::keyClick(form.get(), Qt::Key_Y, Qt::ControlModifier);
+            EXPECT_FALSE(MainFormProbe::Saved(*form));
+        }
+        EXPECT_FALSE(form->Redo1->isEnabled());
+        EXPECT_TRUE(form->Undo1->isEnabled());
+        EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), edited), "");
+        EXPECT_EQ(RowsText(MainFormProbe::Undo(*form)), rows);
+    }
+
+    // Saving after a redo saves the redone edit.
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(form.get(), Qt::Key_Y, Qt::ControlModifier);
+    QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
+    Bitmap saved;
+    Sampling sampling;
+    ASSERT_TRUE(DecodeJpegToBitmap(dir / "face - nre.jpg", saved, sampling));
+    EXPECT_FALSE(RedDominant(saved, kBigX - 40, kBigY + 20));
+    EXPECT_TRUE(MainFormProbe::Saved(*form));
+    // A redo clears Saved as an undo does.
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(form.get(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_FALSE(MainFormProbe::Saved(*form));
+
+    // A click that changes nothing keeps what can be redone; a new edit ends it.
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    AimAt(*form, 30, 30);
+    ClickAtCrosshair(*form);
+    EXPECT_TRUE(form->Redo1->isEnabled());
+    QTest::mouseClick(form->ImageOnForm, Qt::RightButton, {}, ViewPoint(*form, 30, 30));
+    AimAt(*form, kBigX + 30, kBigY - 30);
+    ClickAtCrosshair(*form);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 3);
+    EXPECT_FALSE(form->Redo1->isEnabled());
+    QTest::keyClick(form.get(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 3);
+}
+
+TEST_F(WorkflowTest, TheOriginalShowsWhileBIsHeldOrTheMenuIsTickedAndChangesNothing) {
+    auto form = Open(photo);
+    AimAt(*form, kPupilX, kPupilY);
+    ClickAtCrosshair(*form);
+    ASSERT_EQ(MainFormProbe::UndoRows(*form), 1);
+    const Bitmap edited = form->Photograph();
+    const ViewState& view = form->ImageOnForm->State();
+    // The glass is over the pupil: its middle shows what the bitmap holds there.
+    const QPoint middle(view.ViewX, view.ViewY);
+    auto glassMiddle = [&] {
+        const Bitmap& shown = form->ImageOnForm->Renderer().Composed();
+        const uint8_t* p = shown.Pixel(middle.x() + 3, middle.y() + 3);
+        return std::vector<uint8_t>(p, p + 3);
+    };
+    const std::vector<uint8_t> fixed = glassMiddle();
+
+    QTest::keyPress(form.get(), Qt::Key_B);
+    EXPECT_TRUE(form->OriginalShown());
+    EXPECT_EQ(form->StatusBar->PanelText(4), "Original");
+    EXPECT_NE(glassMiddle(), fixed);
+    EXPECT_TRUE(RedDominant(form->ImageOnForm->Picture(), kPupilX, kPupilY));
+    // A click while the original shows edits nothing.
+    ClickAtCrosshair(*form);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+    QTest::keyRelease(form.get(), Qt::Key_B);
+    EXPECT_FALSE(form->OriginalShown());
+    EXPECT_EQ(glassMiddle(), fixed);
+    EXPECT_NE(form->StatusBar->PanelText(4), "Original");
+
+    // The menu item, and an undo and a redo under it: the loaded pixels.
+    form->ShowOriginal1->trigger();
+    EXPECT_TRUE(form->OriginalShown());
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(form.get(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(test::FirstPixelDifference(form->ImageOnForm->Picture(), loaded), "");
+    form->ShowOriginal1->trigger();
+    EXPECT_FALSE(form->OriginalShown());
+    EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), edited), "");
+}
