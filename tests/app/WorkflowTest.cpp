@@ -12,6 +12,7 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
@@ -117,8 +118,11 @@ protected:
 
     // The view position that shows bitmap pixel (x, y).
     static QPoint ViewPoint(const TMainForm& f, int x, int y) {
-        const float scale = f.ImageOnForm->State().ViewScale;
-        return {static_cast<int>(x / scale) + 1, static_cast<int>(y / scale) + 1};
+        const ViewState& v = f.ImageOnForm->State();
+        const float scale = v.ViewScale;
+        // The middle of the pixel's square once it spans several view pixels.
+        const int in = scale < 1 ? static_cast<int>(0.5f / scale) : 1;
+        return {static_cast<int>(x / scale) - v.ScrollX + in, static_cast<int>(y / scale) - v.ScrollY + in};
     }
     // The pointer reaches `at`: the platform's screen position moves with it.
     void MoveTo(TMainForm& f, QPoint at) {
@@ -727,4 +731,89 @@ TEST_F(WorkflowTest, TheOriginalShowsWhileBIsHeldOrTheMenuIsTickedAndChangesNoth
     form->ShowOriginal1->trigger();
     EXPECT_FALSE(form->OriginalShown());
     EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), edited), "");
+}
+
+// --- Zoom --------------------------------------------------------------------
+
+void ExpectScrollInside(const ViewState& v) {
+    EXPECT_GE(v.ScrollX, 0);
+    EXPECT_GE(v.ScrollY, 0);
+    EXPECT_LE(v.ScrollX, std::max(0, v.ContentWidth() - v.ViewWidth));
+    EXPECT_LE(v.ScrollY, std::max(0, v.ContentHeight() - v.ViewHeight));
+}
+
+class ZoomTest : public WorkflowTest, public testing::WithParamInterface<int> {};
+
+TEST_P(ZoomTest, AClickThroughTheGlassEditsThePupilUnderTheCrosshair) {
+    auto form = Open(photo);
+    const int percent = GetParam();
+    if (percent > 0) {
+        QTest::keyClick(form.get(), Qt::Key_1, Qt::ControlModifier);
+        for (int p = 100; p < percent; p *= 2) {
+            QTest::keyClick(form.get(), Qt::Key_Plus, Qt::ControlModifier);
+            QTest::keyClick(form.get(), Qt::Key_Equal, Qt::ControlModifier);
+        }
+    }
+    QTest::qWait(20);  // the scroll bars come with the zoom and resize the view
+    const ViewState& view = form->ImageOnForm->State();
+    EXPECT_EQ(view.Zoomed(), percent > 0);
+    if (percent > 0) EXPECT_EQ(view.ZoomPercent(), percent);
+    EXPECT_EQ(form->StatusBar->PanelText(4).toStdString(), view.ZoomText());
+    EXPECT_EQ(form->HorzScrollBar->isVisible(), percent > 0);
+    // The large pupil lies beyond the view at 400 %: the scroll bars reach it.
+    const int x = kBigX - 20, y = kBigY + 10;
+    form->HorzScrollBar->setValue(static_cast<int>(x / view.ViewScale) - view.ViewWidth / 2);
+    form->VertScrollBar->setValue(static_cast<int>(y / view.ViewScale) - view.ViewHeight / 2);
+    ExpectScrollInside(view);
+
+    AimAt(*form, x, y);
+    ClickRequest click;
+    QObject::connect(form->ImageOnForm, &ImageOnForm::clickAt, form.get(), [&](const ClickRequest& r) { click = r; });
+    ClickAtCrosshair(*form);
+    ASSERT_EQ(MainFormProbe::UndoRows(*form), 1);
+    EXPECT_NEAR(click.x, x, 1 + view.ViewScale);
+    EXPECT_NEAR(click.y, y, 1 + view.ViewScale);
+    EXPECT_FALSE(RedDominant(form->Photograph(), click.x, click.y));
+    // The removal stays in the glass around the crosshair.
+    const double glass = static_cast<double>(view.Radius) * view.ViewScale / view.Magnification;
+    for (const auto& [cx, cy] : ChangedPixels(form->Photograph(), loaded))
+        ASSERT_LT(std::hypot(cx - click.x, cy - click.y), glass + 1) << cx << "," << cy;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fit100And400, ZoomTest, testing::Values(0, 100, 400));
+
+TEST_F(WorkflowTest, ZoomStepsAndScrollingStayOnThePicture) {
+    auto form = Open(photo);
+    const ViewState& view = form->ImageOnForm->State();
+    const int fit = view.ZoomPercent();
+    for (int i = 0; i < 12; ++i) QTest::keyClick(form.get(), Qt::Key_Plus, Qt::ControlModifier);
+    EXPECT_EQ(view.ZoomPercent(), 800);
+    QTest::qWait(20);
+    // Arrows scroll with the glass off, as far as the picture goes.
+    for (int i = 0; i < 60; ++i) QTest::keyClick(form->ImageOnForm, Qt::Key_Right);
+    for (int i = 0; i < 60; ++i) QTest::keyClick(form->ImageOnForm, Qt::Key_Down);
+    EXPECT_EQ(view.ScrollX, view.ContentWidth() - view.ViewWidth);
+    EXPECT_EQ(view.ScrollY, view.ContentHeight() - view.ViewHeight);
+    EXPECT_EQ(form->HorzScrollBar->value(), view.ScrollX);
+    // A middle-button drag pulls the picture along.
+    const int before = view.ScrollX;
+    QTest::mousePress(form->ImageOnForm, Qt::MiddleButton, {}, QPoint(100, 100));
+    MoveTo(*form, QPoint(160, 100));
+    QTest::mouseRelease(form->ImageOnForm, Qt::MiddleButton, {}, QPoint(160, 100));
+    EXPECT_EQ(view.ScrollX, before - 60);
+    ExpectScrollInside(view);
+    // The displayed pixels are the bitmap's at the scroll position.
+    const Bitmap& shown = form->ImageOnForm->Renderer().Display();
+    EXPECT_EQ(std::memcmp(shown.Pixel(5, 5), form->Photograph().Pixel(view.SourceColumn(5), view.SourceRow(5)), 3), 0);
+    // Out again step by step down to the fit, and no further.
+    for (int i = 0; i < 12; ++i) QTest::keyClick(form.get(), Qt::Key_Minus, Qt::ControlModifier);
+    QTest::qWait(20);
+    EXPECT_FALSE(view.Zoomed());
+    EXPECT_EQ(view.ZoomPercent(), fit);
+    ExpectScrollInside(view);
+    QTest::keyClick(form.get(), Qt::Key_1, Qt::ControlModifier);
+    EXPECT_EQ(view.ZoomPercent(), 100);
+    QTest::keyClick(form.get(), Qt::Key_0, Qt::ControlModifier);
+    EXPECT_FALSE(view.Zoomed());
+    EXPECT_EQ(view.ScrollX, 0);
 }
