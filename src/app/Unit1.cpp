@@ -35,6 +35,7 @@
 #include "codec/JpegCodec.h"
 #include "common/Paths.h"
 #include "editing/FloatText.h"
+#include "metadata/ImageInfo.h"
 #include "platform/Platform.h"
 #include "settings/Prefs.h"
 #include "windows/About.h"
@@ -892,6 +893,7 @@ scarlex::LoadOutcome TMainForm::LoadImageFile(const std::string& name) {
 
     MetadataSummary meta = ReadMetadata(name);
     ShowImageTags1->setEnabled(meta.found && meta.hasExif);
+    PhotoOrientation = meta.orientation >= 1 && meta.orientation <= 8 ? meta.orientation : 1;
 
     ClearUndoStore();
     Undo1->setEnabled(false);
@@ -911,6 +913,7 @@ scarlex::LoadOutcome TMainForm::LoadImageFile(const std::string& name) {
     SetAutoSaveCommandsEnabled();
 
     ImageOnForm->ResetZoom();
+    ImageOnForm->SetOrientation(UseOrientation ? PhotoOrientation : 1);
     UpdateOriginalShown();  // the new photograph's original, if it is shown
     setWindowTitle(Q(kCaptionPrefix) + scarlex::ToQString(scarlex::ExtractFileName(name)) + QStringLiteral("[*]"));
     Saved = false;
@@ -963,14 +966,14 @@ void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
     scarlex::RemovalView numbers;
     numbers.CentreX = request.centreX;
     numbers.CentreY = request.centreY;
-    numbers.CrossX = view.CrossX;
-    numbers.CrossY = view.CrossY;
+    numbers.CrossX = request.crossX;
+    numbers.CrossY = request.crossY;
     numbers.Radius = request.radius;
     numbers.Limit = request.limit;
     numbers.Magnification = request.magnification;
     numbers.LimitActive = request.limitActive;
     numbers.ViewScale = request.viewScale;
-    numbers.MagnifierScale = view.MagnifierScale;
+    numbers.MagnifierScale = request.magnifierScale;
 
     // Without a limit circle, a click stays inside the glass: a limit of the
     // glass's radius around the aimed pixel, so one click on a pupil cannot
@@ -1083,9 +1086,19 @@ void TMainForm::PreferencesAccepted() {
     SetAutoSaveHint();
     SetNextHint();
     SetAutoSaveCommandsEnabled();
-    // New colours show at once.
+    // New colours and the upright view show at once.
     ImageOnForm->SetColours(MagnifierBorderColour, LimitBorderColour);
+    ApplyOrientation();
     if (ImageLoaded && ImageOnForm->State().MagnifierOn) ImageOnForm->DrawLens();
+}
+
+void TMainForm::ApplyOrientation() {
+    const int tag = UseOrientation ? PhotoOrientation : 1;
+    if (tag == ImageOnForm->OrientationTag()) return;
+    ImageOnForm->SetOrientation(tag);
+    // Positions of the other layout mean nothing now: start from the fit.
+    ImageOnForm->ResetZoom();
+    RenderView();
 }
 
 void TMainForm::ApplyPopupHints() {
@@ -1127,6 +1140,7 @@ TMainForm::MetadataSummary TMainForm::ReadMetadata(const std::string& name) {
     ImageMeta.ProcessFile(name);
     summary.found = ImageMeta.HasMetaData();
     summary.hasExif = ImageMeta.HasEXIF();
+    if (const scarlex::TImageInfo* exif = ImageMeta.ExifInfo()) summary.orientation = exif->Orientation();
     CreateSecondaryWindows();
     FTags->Fill(ImageMeta.TagListing(), summary.hasExif);
     return summary;

@@ -202,6 +202,7 @@ protected:
     struct MetadataSummary {
         bool found = false;    // any EXIF, IPTC or comment block
         bool hasExif = false;
+        int orientation = 0;  // the EXIF Orientation tag, 0 when there is none
     };
     virtual MetadataSummary ReadMetadata(const std::string& name);
     virtual int UndoRowCount() const;
@@ -295,6 +296,7 @@ private:
     bool& RememberThresholds = Settings.RememberThresholds;
     bool& LimitToGlass = Settings.LimitToGlass;
     bool& AskBeforeDiscard = Settings.AskBeforeDiscard;
+    bool& UseOrientation = Settings.UseOrientation;
     bool& AppendEnabled = Settings.AppendEnabled;
     bool& NumberDuplicates = Settings.NumberDuplicates;
     bool& MoveOriginal = Settings.MoveOriginal;
@@ -320,6 +322,9 @@ private:
     bool LoadingCommandLine = false;
     QString ReportText;
     QTimer* ReportTimer = nullptr;
+    // The photograph's EXIF orientation (1 when it has none).
+    int PhotoOrientation = 1;
+    void ApplyOrientation();
     // B held down; the menu item's tick is the other way to the original.
     bool OriginalHeld = false;
     // The loaded photograph, rebuilt from the undo rows while it is shown.

@@ -37,6 +37,22 @@ void ImageOnForm::SetStartValues() {
     Publish();
 }
 
+void ImageOnForm::SetOrientation(int tag) { orientation_ = tag >= 1 && tag <= 8 ? tag : 1; }
+
+ClickRequest ImageOnForm::StoredClick(bool shift) const {
+    ClickRequest c = state_.Click(shift);
+    if (orientation_ == 1) return c;
+    // The centre and the aimed pixel map exactly; the crosshair becomes the
+    // step between them, so the removal aims at the very pixel shown.
+    const UprightPicture upright = Upright();
+    upright.ToStored(c.x, c.y, c.x, c.y);
+    upright.ToStored(c.centreX, c.centreY, c.centreX, c.centreY);
+    c.crossX = c.x - c.centreX;
+    c.crossY = c.y - c.centreY;
+    c.magnifierScale = 1;
+    return c;
+}
+
 void ImageOnForm::SetShownPicture(const Bitmap* picture) {
     shown_ = picture;
     SetSparePanel();
@@ -63,14 +79,14 @@ void ImageOnForm::ApplyZoom(float zoom) {
     state_.SetZoom(zoom, anchor.x(), anchor.y());
     // The scroll bars come and go with the zoom and resize the view; Fit
     // runs again then and keeps the scale and the scroll.
-    state_.Fit(work_.Width(), work_.Height(), width(), height());
+    state_.Fit(Upright().Width(), Upright().Height(), width(), height());
     if (state_.MagnifierOn) {
         state_.ClampCentre();
         Park();
     } else {
         state_.CentreFromView();
     }
-    renderer_.RenderDisplay(Picture(), state_);
+    renderer_.RenderDisplay(Upright(), state_);
     BuildLens();
     if (state_.MagnifierOn) DrawLens();
     update();
@@ -91,7 +107,7 @@ void ImageOnForm::AfterScroll() {
     } else {
         state_.CentreFromView();
     }
-    renderer_.RenderDisplay(Picture(), state_);
+    renderer_.RenderDisplay(Upright(), state_);
     if (state_.MagnifierOn) DrawLens();
     update();
     emit scrollChanged();
@@ -110,10 +126,10 @@ void ImageOnForm::KeepGlassInView() {
 
 void ImageOnForm::RenderView() {
     if (!imageLoaded_) return;
-    if (!state_.Fit(work_.Width(), work_.Height(), width(), height())) return;
+    if (!state_.Fit(Upright().Width(), Upright().Height(), width(), height())) return;
     // A zoomed view keeps its scale: the glass stays on its bitmap centre.
     if (state_.MagnifierOn && state_.Zoomed()) state_.ClampCentre();
-    renderer_.RenderDisplay(Picture(), state_);
+    renderer_.RenderDisplay(Upright(), state_);
     update();
     BuildLens();
     SetSparePanel();
@@ -125,7 +141,7 @@ void ImageOnForm::BuildLens() { renderer_.BuildLens(state_); }
 
 void ImageOnForm::DrawLens() {
     if (!imageLoaded_ || renderer_.Display().Empty()) return;
-    const ViewRect changed = renderer_.DrawLens(Picture(), state_);
+    const ViewRect changed = renderer_.DrawLens(Upright(), state_);
     if (state_.MagnifierOn) UpdateRect(changed);
 }
 
@@ -137,11 +153,14 @@ void ImageOnForm::ShowPixelInfo(int x, int y) {
     if (!imageLoaded_) return;
     uint8_t red, green, blue;
     if (state_.MagnifierOn)
-        ReadPixel(Picture(), state_.AimedX(), state_.AimedY(), red, green, blue);
+        ReadPixel(Upright(), state_.AimedX(), state_.AimedY(), red, green, blue);
     else
         ReadPixel(renderer_.Display(), x, y, red, green, blue);
     readout_.Show(red, green, blue);
-    state_.Panels[kPanelPosition] = PositionText(state_.AimedX(), state_.AimedY());
+    // The stored bitmap's pixel, as the command line takes it.
+    int column = 0, row = 0;
+    Upright().ToStored(state_.AimedX(), state_.AimedY(), column, row);
+    state_.Panels[kPanelPosition] = PositionText(column, row);
     Publish();
 }
 
@@ -308,7 +327,7 @@ void ImageOnForm::ImageOnFormMouseUp(Qt::MouseButton button, bool shift) {
     if (button != Qt::LeftButton) return;
     state_.CrossHeld = false;
     const QPointer<ImageOnForm> alive(this);
-    emit clickAt(state_.Click(shift));
+    emit clickAt(StoredClick(shift));
     if (alive.isNull()) return;
     FinishRemoval();
     Publish();

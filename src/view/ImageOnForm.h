@@ -46,6 +46,15 @@ public:
     // The caller keeps it alive while it is shown and redraws after.
     void SetShownPicture(const Bitmap* picture);
     const Bitmap& Picture() const { return shown_ ? *shown_ : work_; }
+    // EXIF orientation the view turns the photograph by (1 .. 8; 1 when the
+    // photograph has none or the preference is off). Positions of the view
+    // state are upright pixels; what leaves the view (the click, the status
+    // position) is in stored pixels.
+    void SetOrientation(int tag);
+    int OrientationTag() const { return orientation_; }
+    UprightPicture Upright() const { return UprightPicture(Picture(), orientation_); }
+    // The click at the crosshair in stored pixels.
+    ClickRequest StoredClick(bool shift) const;
 
     // Preferences.
     void SetColours(uint32_t magnifierBorderColour, uint32_t limitBorderColour);
@@ -139,6 +148,7 @@ private:
 
     Bitmap& work_;
     const Bitmap* shown_ = nullptr;
+    int orientation_ = 1;
     Platform& platform_;
     ViewState state_;
     ViewRenderer renderer_;

@@ -303,7 +303,9 @@ ClickRequest ViewState::Click(bool shift) const {
     c.radius = Radius;
     c.magnification = Magnification;
     c.viewScale = ViewScale;
-    c.limitRadius = static_cast<float>(static_cast<long double>(Limit) * ViewScale / Magnification);
+    c.crossX = CrossX;
+    c.crossY = CrossY;
+    c.magnifierScale = MagnifierScale;
     return c;
 }
 

@@ -70,7 +70,9 @@ struct ClickRequest {
     int radius = 0;                // view pixels
     int magnification = 1;
     float viewScale = 0;
-    float limitRadius = 0;         // Limit * ViewScale / Magnification, bitmap pixels
+    // The aimed pixel is trunc(centre + cross * magnifierScale).
+    int crossX = 0, crossY = 0;    // view pixels
+    float magnifierScale = 0;
 };
 
 class ViewState {

@@ -26,6 +26,9 @@
 #include "app/MainWidgets.h"
 #include "app/Unit1.h"
 #include "codec/JpegCodec.h"
+#include "common/Orientation.h"
+#include "metadata/ImageInfo.h"
+#include "metadata/ImgData.h"
 #include "editing/EditScript.h"
 #include "platform/ScriptedPlatform.h"
 #include "settings/Prefs.h"
@@ -128,6 +131,11 @@ protected:
     void MoveTo(TMainForm& f, QPoint at) {
         platform.SetCursorPos(at.x() + 400, at.y() + 300);
         QTest::mouseMove(f.ImageOnForm, at);
+    }
+    // The readout at the crosshair, as a key that aims does it.
+    void ShowPixelInfoAt(TMainForm& f) {
+        const ViewState& v = f.ImageOnForm->State();
+        f.ImageOnForm->ShowPixelInfo(v.ViewX + v.CrossX, v.ViewY + v.CrossY);
     }
     // Pointer to the pupil, right click for the magnifier.
     void AimAt(TMainForm& f, int x, int y) {
@@ -817,3 +825,89 @@ TEST_F(WorkflowTest, ZoomStepsAndScrollingStayOnThePicture) {
     EXPECT_FALSE(view.Zoomed());
     EXPECT_EQ(view.ScrollX, 0);
 }
+
+// --- Upright by the EXIF orientation -------------------------------------------
+
+// An APP1 Exif segment holding only IFD0's Orientation tag.
+std::vector<uint8_t> ExifOrientation(uint16_t tag) {
+    std::vector<uint8_t> seg = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1,
+                                0x01, 0x12, 0, 3, 0, 0, 0, 1, static_cast<uint8_t>(tag >> 8), static_cast<uint8_t>(tag),
+                                0, 0, 0, 0, 0, 0};
+    seg[3] = static_cast<uint8_t>(seg.size() - 2);
+    return seg;
+}
+
+class OrientationTest : public WorkflowTest, public testing::WithParamInterface<int> {};
+
+TEST_P(OrientationTest, ShownUprightEditedAndSavedInStoredPixels) {
+    const int tag = GetParam();
+    const Bitmap upright = FacePhoto();
+    const bool swaps = tag >= 5;
+    Bitmap stored(swaps ? kH : kW, swaps ? kW : kH);
+    const Orientation turn(tag, stored.Width(), stored.Height());
+    for (int y = 0; y < stored.Height(); ++y)
+        for (int x = 0; x < stored.Width(); ++x) {
+            double ux = 0, uy = 0;
+            turn.ToUpright(x, y, ux, uy);
+            std::memcpy(stored.Pixel(x, y), upright.Pixel(static_cast<int>(ux), static_cast<int>(uy)), 3);
+        }
+    test::TestJpegOptions options;
+    options.quality = 95;
+    test::WriteTestJpeg(dir / "plain.jpg", stored, options);
+    std::vector<uint8_t> bytes = test::ReadFileBytes(dir / "plain.jpg");
+    const std::vector<uint8_t> app1 = ExifOrientation(static_cast<uint16_t>(tag));
+    bytes.insert(bytes.begin() + 2, app1.begin(), app1.end());
+    const std::string tagged = dir / "tagged.jpg";
+    test::WriteFileBytes(tagged, bytes);
+    Bitmap decoded;
+    Sampling sampling;
+    ASSERT_TRUE(DecodeJpegToBitmap(tagged, decoded, sampling));
+
+    auto form = Open(tagged);
+    const ViewState& view = form->ImageOnForm->State();
+    ASSERT_EQ(view.W, kW);
+    ASSERT_EQ(view.H, kH);
+    // Every displayed pixel is the stored pixel that stands there upright.
+    const Bitmap& shown = form->ImageOnForm->Renderer().Display();
+    for (int y = 0; y < shown.Height(); y += 7)
+        for (int x = 0; x < shown.Width(); x += 7) {
+            double sx = 0, sy = 0;
+            turn.ToStored(view.SourceColumn(x), view.SourceRow(y), sx, sy);
+            ASSERT_EQ(std::memcmp(shown.Pixel(x, y), decoded.Pixel(static_cast<int>(sx), static_cast<int>(sy)), 3), 0)
+                << x << "," << y;
+        }
+
+    // A click on the pupil as shown edits the stored pupil.
+    AimAt(*form, kPupilX, kPupilY);
+    ClickRequest click;
+    QObject::connect(form->ImageOnForm, &ImageOnForm::clickAt, form.get(), [&](const ClickRequest& r) { click = r; });
+    ClickAtCrosshair(*form);
+    ASSERT_EQ(MainFormProbe::UndoRows(*form), 1);
+    double px = 0, py = 0;
+    turn.ToStored(kPupilX, kPupilY, px, py);
+    EXPECT_NEAR(click.x, px, 2);
+    EXPECT_NEAR(click.y, py, 2);
+    EXPECT_FALSE(RedDominant(form->Photograph(), static_cast<int>(px), static_cast<int>(py)));
+    // The status bar gives the stored pixel, as the command line takes it.
+    ShowPixelInfoAt(*form);
+    EXPECT_EQ(form->StatusBar->PanelText(0).toStdString(), PositionText(click.x, click.y));
+
+    // Saved in the stored layout with the tag unchanged.
+    QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
+    Bitmap saved;
+    ASSERT_TRUE(DecodeJpegToBitmap(dir / "tagged - nre.jpg", saved, sampling));
+    EXPECT_EQ(saved.Width(), stored.Width());
+    EXPECT_EQ(saved.Height(), stored.Height());
+    EXPECT_FALSE(RedDominant(saved, static_cast<int>(px), static_cast<int>(py)));
+    TimgData meta(255);
+    meta.ProcessFile(dir / "tagged - nre.jpg");
+    ASSERT_NE(meta.ExifInfo(), nullptr);
+    EXPECT_EQ(meta.ExifInfo()->Orientation(), tag);
+
+    // The preference off: the stored layout as it is.
+    MainFormProbe::Settings(*form).UseOrientation = false;
+    form->PreferencesAccepted();
+    EXPECT_EQ(view.W, stored.Width());
+}
+
+INSTANTIATE_TEST_SUITE_P(AllEight, OrientationTest, testing::Range(1, 9));
