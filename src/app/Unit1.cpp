@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -367,6 +369,8 @@ void TMainForm::CreateClientArea() {
         Q("Radius (Page Up/Page Down) -- Limit (Shift Page Up/Page Down) -- Magnification (CTRL Page Up/Page Down)"));
     panelRows->addWidget(StatusBar);
     column->addWidget(Panel1, 0);
+    // Narrower than its panels, the bar would cut their texts.
+    setMinimumWidth(std::max(kMinimumWidth, StatusBar->PanelsWidth() + 4));
 
     setCentralWidget(client);
 }
@@ -520,7 +524,6 @@ void TMainForm::SetWhatsThisTexts() {
 void TMainForm::FormCreate() {
     // Bitmaps start empty; the magnifier's composed view is the one that is
     // 24 bits per pixel from the start (every Bitmap is).
-    MouseCursor = &Desktop;
     Closing = false;
     // Panel2 needs no switch to double buffering: Qt paints every widget
     // through a back buffer.
@@ -995,7 +998,6 @@ void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
 
     AbortRemoval = false;
     Removing = true;
-    ImageOnForm->SetAbortRemoval(false);
     ImageOnForm->SetRemoving(true);
     struct EndRemoval {
         TMainForm& form;
@@ -1157,7 +1159,16 @@ bool TMainForm::UndoLastEdit() {
 }
 
 void TMainForm::ApplySettings() {
-    setGeometry(Settings.Left, Settings.Top, std::max(Settings.Width, kMinimumWidth), Settings.Height);
+    if (Settings.GeometryStored) {
+        setGeometry(Settings.Left, Settings.Top, std::max(Settings.Width, minimumWidth()), Settings.Height);
+    } else if (const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
+        // The first start: most of the screen, centred, with the photograph
+        // fitted to it; the window's own size is for later runs to keep.
+        const QRect room = screen->availableGeometry();
+        const int w = std::max(minimumWidth(), room.width() * 4 / 5), h = room.height() * 4 / 5;
+        setGeometry(room.x() + (room.width() - w) / 2, room.y() + (room.height() - h) / 2, w, h);
+    }
+    if (Settings.Maximised) setWindowState(windowState() | Qt::WindowMaximized);
     ImageOnForm->SetMagnification(OpeningMagnification);
     ImageOnForm->SetColours(MagnifierBorderColour, LimitBorderColour);
     SetAutoSaveHint();
@@ -1177,6 +1188,7 @@ void TMainForm::LoadSettings() {
 void TMainForm::SaveSettings() {
     if (!UseIniFile) return;
     const bool normal = !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+    Settings.Maximised = windowState().testFlag(Qt::WindowMaximized);
     if (normal) {
         const QRect frame = geometry();
         Settings.Left = frame.x();

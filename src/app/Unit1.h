@@ -273,7 +273,6 @@ private:
     scarlex::RedEyeRemover Remover;
     // What the save commands see of the photograph on screen.
     scarlex::SaveDocument SaveJpeg;
-    scarlex::Platform* MouseCursor = nullptr;
     scarlex::TimgData ImageMeta;
     std::string& FileNameAppend = Settings.FileNameAppend;
     std::string& RenameExtension = Settings.RenameExtension;

@@ -318,7 +318,6 @@ void ImageOnForm::ImageOnFormMouseUp(Qt::MouseButton button, bool shift) {
     if (button == Qt::MiddleButton) panning_ = false;
     if (removing_) {
         // Any release during a removal's message pumping stops it.
-        abortRemoval_ = true;
         removing_ = false;
         state_.CrossHeld = false;
         emit removalAborted();
@@ -348,7 +347,6 @@ bool ImageOnForm::FormKeyDown(const QKeyEvent* event) {
     const int key = event->key();
     if (key == Qt::Key_Escape) {
         const bool wasRemoving = removing_;
-        abortRemoval_ = true;
         removing_ = false;
         if (wasRemoving) emit removalAborted();
         emit escapePressed();

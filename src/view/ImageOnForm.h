@@ -37,8 +37,6 @@ public:
     bool ImageLoaded() const { return imageLoaded_; }
     void SetRemoving(bool removing) { removing_ = removing; }
     bool Removing() const { return removing_; }
-    void SetAbortRemoval(bool abort) { abortRemoval_ = abort; }
-    bool AbortRemoval() const { return abortRemoval_; }
     void SetClosing(bool closing) { closing_ = closing; }
 
     // What the view and the glass show instead of the working bitmap (the
@@ -158,7 +156,6 @@ private:
 
     bool imageLoaded_ = false;
     bool removing_ = false;
-    bool abortRemoval_ = false;
     bool closing_ = false;
     bool warping_ = true;
     bool moveDetached_ = false;
