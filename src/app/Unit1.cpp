@@ -35,6 +35,9 @@
 #include "app/RemovalReport.h"
 #include "codec/DecodeDamage.h"
 #include "codec/JpegCodec.h"
+#include "common/Orientation.h"
+#include "detect/Detector.h"
+#include "editing/FittedRemoval.h"
 #include "common/Paths.h"
 #include "editing/FloatText.h"
 #include "metadata/ImageInfo.h"
@@ -216,6 +219,8 @@ void TMainForm::CreateMenu() {
     Undo1 = MenuItem(Edit1, "Undo1", "&Undo", "Ctrl+Z", "Undo the last edit");
     Redo1 = MenuItem(Edit1, "Redo1", "&Redo", "Ctrl+Shift+Z", "Redo the last undone edit");
     Redo1->setShortcuts({QKeySequence(Q("Ctrl+Shift+Z")), QKeySequence(Q("Ctrl+Y"))});
+    FindRedEyes1 = MenuItem(Edit1, "FindRedEyes1", "&Find Red Eyes", "Ctrl+F",
+                            "Find the red pupils and circle them: Enter fixes the circled ones, Esc dismisses them");
     N4 = MenuSeparator(Edit1, "N4");
     ShowImageTags1 = MenuItem(Edit1, "ShowImageTags1", "Show Image Tags", "Ctrl+T", nullptr);
     Prefs1 = MenuItem(Edit1, "Prefs1", "Prefs", "Ctrl+P", "Open the prefs screen");
@@ -239,7 +244,8 @@ void TMainForm::CreateMenu() {
     N3 = MenuSeparator(Help1, "N3");
     AboutScarlex1 = MenuItem(Help1, "AboutScarlex1", "About Scarlex", nullptr, "About Scarlex");
 
-    for (QAction* a : {Save1, AutoSave1, AutoSaveAndClose1, Undo1, Redo1, ShowImageTags1, Next1, AutoSaveAndNext1})
+    for (QAction* a :
+         {Save1, AutoSave1, AutoSaveAndClose1, Undo1, Redo1, FindRedEyes1, ShowImageTags1, Next1, AutoSaveAndNext1})
         a->setEnabled(false);
 
     // Shift+F1 starts What's This mode from anywhere in the window.
@@ -385,6 +391,7 @@ void TMainForm::ConnectCommands() {
     connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
     connect(Undo1, &QAction::triggered, this, [this] { Undo1Click(); });
     connect(Redo1, &QAction::triggered, this, [this] { Redo1Click(); });
+    connect(FindRedEyes1, &QAction::triggered, this, [this] { FindRedEyes1Click(); });
     connect(ShowOriginal1, &QAction::triggered, this, [this] { ShowOriginal1Click(); });
     connect(FitToWindow1, &QAction::triggered, ImageOnForm, &scarlex::ImageOnForm::FitToWindow);
     connect(ActualPixels1, &QAction::triggered, ImageOnForm, &scarlex::ImageOnForm::ActualPixels);
@@ -450,6 +457,12 @@ void TMainForm::ConnectView() {
     });
     connect(ImageOnForm, &scarlex::ImageOnForm::helpRequested, this, [this] { Help2Click(); });
     connect(ImageOnForm, &scarlex::ImageOnForm::originalHeld, this, [this](bool held) { ShowOriginalHeld(held); });
+    connect(ImageOnForm, &scarlex::ImageOnForm::enterPressed, this, [this] {
+        if (!Suggestions.empty()) FixSuggestedPupils();
+    });
+    connect(ImageOnForm, &scarlex::ImageOnForm::escapePressed, this, [this] {
+        if (!Suggestions.empty() && !Removing) DismissSuggestions();
+    });
     // Keys and wheel anywhere in the window reach the view first.
     ImageOnForm->InstallKeyPreview(this);
     ImageOnForm->SetColours(MagnifierBorderColour, LimitBorderColour);
@@ -483,6 +496,10 @@ void TMainForm::SetWhatsThisTexts() {
         {ZoomIn1, "Enlarges the view a step (1.4 times), up to 800 %. The magnifying glass and clicks work at every "
                   "zoom."},
         {ZoomOut1, "Reduces the view a step, down to the whole photograph."},
+        {FindRedEyes1, "Finds the red pupils of the photograph and draws a circle on each. Click a circle to leave "
+                       "it out (click again to take it back), press Enter to fix every circled pupil (each one "
+                       "undo step) or Esc to dismiss them. A left click with Ctrl held fixes the pupil under the "
+                       "crosshair the same way."},
         {ShowOriginal1, "Shows the photograph as it was loaded, without your edits, in the view and the magnifying "
                         "glass, for comparing. Holding B does the same while it is held. Nothing is changed."},
         {TBUndo, "Takes back the last red-eye removal. Every removal can be undone, newest first."},
@@ -498,8 +515,9 @@ void TMainForm::SetWhatsThisTexts() {
          "The photograph. Right-click for the magnifying glass, aim the crosshair at a red pupil and click. "
          "You can drop JPEG files here from a file manager."},
         {ImageOnForm,
-         "The photograph. Right-click for the magnifying glass, aim the crosshair at a red pupil and click. "
-         "You can drop JPEG files here from a file manager."},
+         "The photograph. Right-click for the magnifying glass, aim the crosshair at a red pupil and click; "
+         "hold Ctrl as you release to fix the whole pupil in one go. Edit > Find Red Eyes (Ctrl+F) circles the "
+         "red pupils for you. Hold B to see the original. You can drop JPEG files here from a file manager."},
         {SEAttenuation, "How much darker, in percent, the pixels that lose their red become."},
         {EThresholdRG, "A pixel is treated when its red divided by its green is at least this much."},
         {EThresholdRB, "A pixel is treated when its red divided by its blue is at least this much."},
@@ -791,6 +809,107 @@ void TMainForm::SetUndoRedoEnabled() {
 
 void TMainForm::ShowOriginal1Click() { UpdateOriginalShown(); }
 
+void TMainForm::FindRedEyes1Click() {
+    if (Removing || !ImageLoaded) return;
+    {
+        scarlex::BusyCursor busy(Desktop);
+        // The cascades are read once, at the first search.
+        if (!Detector) Detector = std::make_unique<scarlex::RedPupilDetector>();
+        Suggestions.clear();
+        for (const scarlex::SuggestedPupil& p : Detector->Detect(WorkBitmap, PhotoOrientation))
+            Suggestions.push_back({p, true});
+    }
+    ShowSuggestions();
+}
+
+void TMainForm::ShowSuggestions() {
+    // The view draws upright: the suggestions are in stored pixels.
+    const scarlex::Orientation turn(ImageOnForm->OrientationTag(), WorkBitmap.Width(), WorkBitmap.Height());
+    std::vector<scarlex::ImageOnForm::Suggestion> shown;
+    int selected = 0;
+    for (const SuggestedEye& eye : Suggestions) {
+        scarlex::ImageOnForm::Suggestion s;
+        // Pixel centres at whole numbers there; the view measures from
+        // pixel corners.
+        turn.ToUpright(eye.pupil.x, eye.pupil.y, s.x, s.y);
+        s.x += 0.5;
+        s.y += 0.5;
+        s.radius = eye.pupil.radius;
+        s.selected = eye.selected;
+        selected += eye.selected ? 1 : 0;
+        shown.push_back(s);
+    }
+    ImageOnForm->SetSuggestions(std::move(shown));
+    if (Suggestions.empty()) {
+        ShowReport(QStringLiteral("No red eyes found — aim at a pupil and click, or Ctrl+click to fit one"));
+        return;
+    }
+    const int n = static_cast<int>(Suggestions.size());
+    ShowReport(QStringLiteral("Found %1 red %2, %3 circled: click a circle to leave it out, Enter fixes, Esc dismisses")
+                   .arg(n)
+                   .arg(n == 1 ? QStringLiteral("eye") : QStringLiteral("eyes"))
+                   .arg(selected));
+}
+
+void TMainForm::DismissSuggestions() {
+    Suggestions.clear();
+    ImageOnForm->SetSuggestions({});
+    ShowReport(QStringLiteral("Suggested red eyes dismissed"));
+}
+
+void TMainForm::FixSuggestedPupils() {
+    if (Removing || !ImageLoaded) return;
+    if (OriginalShown()) {
+        ShowReport(QStringLiteral("Showing the original: release B or untick View > Show Original to edit"));
+        return;
+    }
+    const scarlex::ThresholdConversion converted =
+        scarlex::ConvertThresholds(CurrentEditSettings(), scarlex::UserDecimalSeparator());
+    if (!converted.ok) {
+        Desktop.MessageBox(MsgType::Error, MsgButtons::Ok, converted.error);
+        return;
+    }
+    int fixed = 0;
+    {
+        scarlex::BusyCursor busy(Desktop);
+        for (const SuggestedEye& eye : Suggestions) {
+            if (!eye.selected) continue;
+            // Each pupil its own undo row, so Ctrl+Z takes them back one by one.
+            const scarlex::RemovalResult r = scarlex::FixPupilAt(WorkBitmap, DBUndoTable, converted.thresholds,
+                                                                 eye.pupil.x, eye.pupil.y, eye.pupil.radius);
+            if (r.outcome == scarlex::RemovalOutcome::Recorded) ++fixed;
+        }
+    }
+    Suggestions.clear();
+    ImageOnForm->SetSuggestions({});
+    if (fixed > 0) {
+        EditRecorded();
+        RenderView();
+    }
+    ShowReport(fixed == 0 ? QStringLiteral("Nothing to fix: no circled pupil passes the red thresholds")
+                          : QStringLiteral("Fixed %1 red %2 — Ctrl+Z takes them back one by one")
+                                .arg(fixed)
+                                .arg(fixed == 1 ? QStringLiteral("eye") : QStringLiteral("eyes")));
+}
+
+void TMainForm::FixPupilUnderCrosshair(const scarlex::ClickRequest& request, const scarlex::Thresholds& thresholds,
+                                       const scarlex::RemovalView& numbers) {
+    const scarlex::LimitCircle limit(numbers);
+    scarlex::RemovalResult r;
+    {
+        scarlex::BusyCursor busy(Desktop);
+        r = scarlex::FixPupilAt(WorkBitmap, DBUndoTable, thresholds, request.x, request.y, 0,
+                                numbers.LimitActive ? &limit : nullptr);
+    }
+    if (r.outcome != scarlex::RemovalOutcome::Recorded) {
+        ShowReport(QStringLiteral("No red pupil under the crosshair to fit — aim at the red"));
+        return;
+    }
+    EditRecorded();
+    RenderView();
+    ShowReport(QString::fromUtf8("Fixed the pupil under the crosshair — Ctrl+Z takes it back"));
+}
+
 void TMainForm::ShowOriginalHeld(bool held) {
     if (held == OriginalHeld) return;
     OriginalHeld = held;
@@ -902,6 +1021,9 @@ scarlex::LoadOutcome TMainForm::LoadImageFile(const std::string& name) {
     Undo1->setEnabled(false);
     TBUndo->setEnabled(false);
     Redo1->setEnabled(false);
+    FindRedEyes1->setEnabled(true);
+    Suggestions.clear();
+    ImageOnForm->SetSuggestions({});
 
     ImageLoaded = true;
     ImageOnForm->SetImageLoaded(true);
@@ -956,6 +1078,16 @@ void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
         ShowReport(QStringLiteral("Showing the original: release B or untick View > Show Original to edit"));
         return;
     }
+    // A click on a suggested pupil's circle leaves it out or takes it back.
+    if (!request.shift && !request.ctrl) {
+        for (SuggestedEye& eye : Suggestions) {
+            const double dx = request.x - eye.pupil.x, dy = request.y - eye.pupil.y;
+            if (dx * dx + dy * dy > (eye.pupil.radius + 2) * (eye.pupil.radius + 2)) continue;
+            eye.selected = !eye.selected;
+            ShowSuggestions();
+            return;
+        }
+    }
     // The texts are converted once, before anything is touched: a box that
     // does not hold a number stops the removal with its message.
     const scarlex::ThresholdConversion converted =
@@ -990,6 +1122,11 @@ void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
         numbers.CrossX = numbers.CrossY = 0;
         numbers.Limit = numbers.Radius;
         numbers.LimitActive = true;
+    }
+
+    if (request.ctrl && !request.shift) {
+        FixPupilUnderCrosshair(request, converted.thresholds, numbers);
+        return;
     }
 
     scarlex::RemovalHooks hooks;

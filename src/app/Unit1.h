@@ -14,6 +14,7 @@
 
 #include "common/Bitmap.h"
 #include "common/Sampling.h"
+#include "editing/PupilFit.h"
 #include "editing/RedEye.h"
 #include "editing/UndoStore.h"
 #include "metadata/ImgData.h"
@@ -39,6 +40,7 @@ class THelpWindow;
 
 namespace scarlex {
 class Platform;
+class RedPupilDetector;
 class TFAbout;
 class TFHints;
 class TFPrefs;
@@ -81,6 +83,7 @@ public:
     QMenu* Edit1;
     QAction* Undo1;
     QAction* Redo1;
+    QAction* FindRedEyes1;
     QAction* N4;
     QAction* ShowImageTags1;
     QAction* Prefs1;
@@ -160,6 +163,12 @@ public:
     // in the view and the glass; the working bitmap is not touched.
     void ShowOriginal1Click();
     void ShowOriginalHeld(bool held);
+    // Edit > Find Red Eyes: circles on the suggested pupils; a click on one
+    // leaves it out or takes it back, Enter fixes the selected ones (one
+    // undo row each), Esc dismisses them.
+    void FindRedEyes1Click();
+    void FixSuggestedPupils();
+    void DismissSuggestions();
     bool OriginalShown() const { return !OriginalBitmap.Empty(); }
     void ShowImageTags1Click();
     void Prefs1Click();
@@ -326,6 +335,17 @@ private:
     void ApplyOrientation();
     // B held down; the menu item's tick is the other way to the original.
     bool OriginalHeld = false;
+    // Found by Find Red Eyes, in stored pixels, best first.
+    struct SuggestedEye {
+        scarlex::SuggestedPupil pupil;
+        bool selected = true;
+    };
+    std::vector<SuggestedEye> Suggestions;
+    std::unique_ptr<scarlex::RedPupilDetector> Detector;
+    void ShowSuggestions();
+    // A left release with Ctrl: the pupil under the crosshair, fitted.
+    void FixPupilUnderCrosshair(const scarlex::ClickRequest& request, const scarlex::Thresholds& thresholds,
+                                const scarlex::RemovalView& numbers);
     // The loaded photograph, rebuilt from the undo rows while it is shown.
     scarlex::Bitmap OriginalBitmap;
 };

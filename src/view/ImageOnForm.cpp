@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QWheelEvent>
 #include <algorithm>
 
@@ -39,8 +40,9 @@ void ImageOnForm::SetStartValues() {
 
 void ImageOnForm::SetOrientation(int tag) { orientation_ = tag >= 1 && tag <= 8 ? tag : 1; }
 
-ClickRequest ImageOnForm::StoredClick(bool shift) const {
+ClickRequest ImageOnForm::StoredClick(bool shift, bool ctrl) const {
     ClickRequest c = state_.Click(shift);
+    c.ctrl = ctrl;
     if (orientation_ == 1) return c;
     // The centre and the aimed pixel map exactly; the crosshair becomes the
     // step between them, so the removal aims at the very pixel shown.
@@ -51,6 +53,46 @@ ClickRequest ImageOnForm::StoredClick(bool shift) const {
     c.crossY = c.y - c.centreY;
     c.magnifierScale = 1;
     return c;
+}
+
+void ImageOnForm::SetSuggestions(std::vector<Suggestion> suggestions) {
+    suggestions_ = std::move(suggestions);
+    update();
+}
+
+void ImageOnForm::PaintSuggestions(QPainter& painter) {
+    if (suggestions_.empty() || !(state_.ViewScale > 0)) return;
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPen selected(QColor(255, 230, 0), 2), left(QColor(200, 200, 200), 1, Qt::DashLine);
+    painter.setBrush(Qt::NoBrush);
+    // Over the view, outside the glass when it is shown.
+    QPainterPath glass;
+    const long double e = state_.Placement().e;
+    if (state_.MagnifierOn)
+        glass.addEllipse(QPointF(state_.ViewX, state_.ViewY), static_cast<double>(e), static_cast<double>(e));
+    QPainterPath outside;
+    outside.addRect(rect());
+    painter.save();
+    painter.setClipPath(state_.MagnifierOn ? outside.subtracted(glass) : outside);
+    for (const Suggestion& s : suggestions_) {
+        painter.setPen(s.selected ? selected : left);
+        const QPointF at(s.x / state_.ViewScale - state_.ScrollX, s.y / state_.ViewScale - state_.ScrollY);
+        const double r = std::max(3.0, s.radius / state_.ViewScale + 2);
+        painter.drawEllipse(at, r, r);
+    }
+    painter.restore();
+    if (!state_.MagnifierOn || !(state_.MagnifierScale > 0)) return;
+    // In the glass, magnified around its centre.
+    painter.save();
+    painter.setClipPath(glass);
+    for (const Suggestion& s : suggestions_) {
+        painter.setPen(s.selected ? selected : left);
+        const QPointF at(state_.ViewX + (s.x - state_.CentreX) / state_.MagnifierScale,
+                         state_.ViewY + (s.y - state_.CentreY) / state_.MagnifierScale);
+        const double r = s.radius / state_.MagnifierScale + 2;
+        painter.drawEllipse(at, r, r);
+    }
+    painter.restore();
 }
 
 void ImageOnForm::SetShownPicture(const Bitmap* picture) {
@@ -214,6 +256,7 @@ void ImageOnForm::paintEvent(QPaintEvent* event) {
                            static_cast<qsizetype>(shown.Stride()), QImage::Format_BGR888);
         painter.drawImage(part.topLeft(), image);
     }
+    PaintSuggestions(painter);
 }
 
 void ImageOnForm::resizeEvent(QResizeEvent* event) {
@@ -240,7 +283,8 @@ void ImageOnForm::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void ImageOnForm::mouseReleaseEvent(QMouseEvent* event) {
-    ImageOnFormMouseUp(event->button(), event->modifiers().testFlag(Qt::ShiftModifier));
+    ImageOnFormMouseUp(event->button(), event->modifiers().testFlag(Qt::ShiftModifier),
+                       event->modifiers().testFlag(Qt::ControlModifier));
     event->accept();
 }
 
@@ -313,7 +357,7 @@ void ImageOnForm::ImageOnFormMouseMove(QPoint pos) {
     ShowPixelInfo(pos.x() + state_.CrossX, pos.y() + state_.CrossY);
 }
 
-void ImageOnForm::ImageOnFormMouseUp(Qt::MouseButton button, bool shift) {
+void ImageOnForm::ImageOnFormMouseUp(Qt::MouseButton button, bool shift, bool ctrl) {
     if (!imageLoaded_) return;
     if (button == Qt::MiddleButton) panning_ = false;
     if (removing_) {
@@ -326,7 +370,7 @@ void ImageOnForm::ImageOnFormMouseUp(Qt::MouseButton button, bool shift) {
     if (button != Qt::LeftButton) return;
     state_.CrossHeld = false;
     const QPointer<ImageOnForm> alive(this);
-    emit clickAt(StoredClick(shift));
+    emit clickAt(StoredClick(shift, ctrl));
     if (alive.isNull()) return;
     FinishRemoval();
     Publish();
@@ -422,7 +466,8 @@ bool ImageOnForm::FormKeyPress(const QKeyEvent* event) {
         ImageOnFormMouseDown(Qt::RightButton, platform_.KeyState().shift,
                              QPoint(sx - state_.ScreenDX, sy - state_.ScreenDY));
     } else if (enter) {
-        return true;  // swallowed
+        emit enterPressed();  // the window's suggested pupils, if any
+        return true;
     } else {
         return false;
     }

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <vector>
 
 #include "common/Bitmap.h"
 #include "platform/Platform.h"
@@ -17,6 +18,7 @@
 #include "view/ViewState.h"
 
 class QKeyEvent;
+class QPainter;
 class QWheelEvent;
 
 namespace scarlex {
@@ -52,7 +54,16 @@ public:
     int OrientationTag() const { return orientation_; }
     UprightPicture Upright() const { return UprightPicture(Picture(), orientation_); }
     // The click at the crosshair in stored pixels.
-    ClickRequest StoredClick(bool shift) const;
+    ClickRequest StoredClick(bool shift, bool ctrl = false) const;
+
+    // Suggested pupils drawn over the view and in the glass, upright
+    // pixels; unselected ones are drawn dashed.
+    struct Suggestion {
+        double x = 0, y = 0, radius = 0;
+        bool selected = true;
+    };
+    void SetSuggestions(std::vector<Suggestion> suggestions);
+    const std::vector<Suggestion>& Suggestions() const { return suggestions_; }
 
     // Preferences.
     void SetColours(uint32_t magnifierBorderColour, uint32_t limitBorderColour);
@@ -107,6 +118,7 @@ signals:
     // A mouse release or Esc arrived while a removal was running.
     void removalAborted();
     void escapePressed();
+    void enterPressed();  // plain Enter, otherwise swallowed
     void statusTextChanged(int panel, const QString& text);
     void pixelReadoutChanged(const QString& red, const QString& green, const QString& blue,
                              const QString& redGreen, const QString& redBlue);
@@ -130,7 +142,8 @@ protected:
 private:
     void ImageOnFormMouseDown(Qt::MouseButton button, bool shift, QPoint pos);
     void ImageOnFormMouseMove(QPoint pos);
-    void ImageOnFormMouseUp(Qt::MouseButton button, bool shift);
+    void ImageOnFormMouseUp(Qt::MouseButton button, bool shift, bool ctrl);
+    void PaintSuggestions(QPainter& painter);
     void LimitOff();
     void AfterKey();
     void Park();
@@ -147,6 +160,7 @@ private:
     Bitmap& work_;
     const Bitmap* shown_ = nullptr;
     int orientation_ = 1;
+    std::vector<Suggestion> suggestions_;
     Platform& platform_;
     ViewState state_;
     ViewRenderer renderer_;

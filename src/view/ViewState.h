@@ -65,6 +65,7 @@ struct ClickRequest {
     int x = 0, y = 0;              // the aimed pixel
     int centreX = 0, centreY = 0;  // magnifier centre, bitmap pixels
     bool shift = false;            // blanket treatment instead of the walk
+    bool ctrl = false;             // the pupil fitted and fixed instead of the walk
     bool limitActive = false;
     int limit = 0;                 // view pixels
     int radius = 0;                // view pixels

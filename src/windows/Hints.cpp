@@ -33,6 +33,9 @@ const char* const kHints[TFHints::kHintCount] = {
     "middle mouse button",
     "Photographs are shown upright as the camera recorded them (EXIF orientation); the saved file keeps its own "
     "layout and tag",
+    "Let Scarlex find the red eyes: Edit > Find Red Eyes ([Ctrl] + F) circles them. Click a circle to leave it out, "
+    "press [Enter] to fix the circled ones or [Esc] to dismiss them",
+    "Hold [Ctrl] while you release the left button to fix the whole pupil under the crosshair in one go",
 };
 }  // namespace
 

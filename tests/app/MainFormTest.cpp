@@ -231,6 +231,8 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsShortcutsAndHints) {
         {"File", "Exit1", "E&xit", "Ctrl+Q", "Exit the program"},
         {"Edit", "Undo1", "&Undo", "Ctrl+Z", "Undo the last edit"},
         {"Edit", "Redo1", "&Redo", "Ctrl+Shift+Z", "Redo the last undone edit"},
+        {"Edit", "FindRedEyes1", "&Find Red Eyes", "Ctrl+F",
+         "Find the red pupils and circle them: Enter fixes the circled ones, Esc dismisses them"},
         {"Edit", "N4", "-", "", ""},
         {"Edit", "ShowImageTags1", "Show Image Tags", "Ctrl+T", ""},
         {"Edit", "Prefs1", "Prefs", "Ctrl+P", "Open the prefs screen"},

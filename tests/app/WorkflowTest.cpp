@@ -33,6 +33,7 @@
 #include "platform/ScriptedPlatform.h"
 #include "settings/Prefs.h"
 #include "support/Coefficients.h"
+#include "support/FaceScene.h"
 #include "support/TestSupport.h"
 #include "windows/Hints.h"
 #include "windows/Tags.h"
@@ -765,7 +766,9 @@ TEST_P(ZoomTest, AClickThroughTheGlassEditsThePupilUnderTheCrosshair) {
     QTest::qWait(20);  // the scroll bars come with the zoom and resize the view
     const ViewState& view = form->ImageOnForm->State();
     EXPECT_EQ(view.Zoomed(), percent > 0);
-    if (percent > 0) EXPECT_EQ(view.ZoomPercent(), percent);
+    if (percent > 0) {
+        EXPECT_EQ(view.ZoomPercent(), percent);
+    }
     EXPECT_EQ(form->StatusBar->PanelText(4).toStdString(), view.ZoomText());
     EXPECT_EQ(form->HorzScrollBar->isVisible(), percent > 0);
     // The large pupil lies beyond the view at 400 %: the scroll bars reach it.
@@ -911,3 +914,81 @@ TEST_P(OrientationTest, ShownUprightEditedAndSavedInStoredPixels) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllEight, OrientationTest, testing::Range(1, 9));
+
+// --- Suggested pupils -------------------------------------------------------------
+
+TEST_F(WorkflowTest, FindRedEyesCirclesThePupilsEnterFixesTheCircledOnesEscDismisses) {
+    test::SceneLayout layout;
+    layout.width = 640;
+    layout.height = 480;
+    layout.seed = 3;
+    test::DrawnFace face;
+    face.x = 320;
+    face.y = 200;
+    face.pupilRadius = 8;
+    layout.faces = {face};
+    test::TestJpegOptions options;
+    options.quality = 95;
+    const std::string faces = dir / "faces.jpg";
+    test::WriteTestJpeg(faces, test::DrawScene(layout), options);
+    Bitmap before;
+    Sampling sampling;
+    ASSERT_TRUE(DecodeJpegToBitmap(faces, before, sampling));
+    auto form = Open(faces);
+    const std::vector<ImageOnForm::Suggestion>& circles = form->ImageOnForm->Suggestions();
+
+    QTest::keyClick(form.get(), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_EQ(circles.size(), 2u) << form->Report().toStdString();
+    EXPECT_EQ(form->Report().toStdString().rfind("Found 2 red eyes", 0), 0u) << form->Report().toStdString();
+    const QPoint first(static_cast<int>(circles[0].x), static_cast<int>(circles[0].y));
+    const QPoint second(static_cast<int>(circles[1].x), static_cast<int>(circles[1].y));
+    ASSERT_TRUE(RedDominant(form->Photograph(), first.x(), first.y()));
+    ASSERT_TRUE(RedDominant(form->Photograph(), second.x(), second.y()));
+    // A click on a circle leaves it out; nothing is edited.
+    const QPoint at = ViewPoint(*form, first.x(), first.y());
+    MoveTo(*form, at);
+    QTest::mouseClick(form->ImageOnForm, Qt::LeftButton, {}, at);
+    EXPECT_FALSE(circles[0].selected);
+    EXPECT_TRUE(circles[1].selected);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 0);
+    // Enter fixes the one still circled, as one undo row.
+    QTest::keyClick(form->ImageOnForm, Qt::Key_Return);
+    EXPECT_TRUE(circles.empty());
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+    EXPECT_TRUE(RedDominant(form->Photograph(), first.x(), first.y()));
+    EXPECT_FALSE(RedDominant(form->Photograph(), second.x(), second.y()));
+    EXPECT_EQ(form->Report().toStdString(), "Fixed 1 red eye \u2014 Ctrl+Z takes them back one by one");
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), before), "");
+
+    // Both, one row each, undone one by one.
+    QTest::keyClick(form.get(), Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClick(form->ImageOnForm, Qt::Key_Return);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 2);
+    EXPECT_FALSE(RedDominant(form->Photograph(), first.x(), first.y()));
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), before), "");
+
+    // Esc dismisses them and edits nothing.
+    QTest::keyClick(form.get(), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_FALSE(circles.empty());
+    QTest::keyClick(form->ImageOnForm, Qt::Key_Escape);
+    EXPECT_TRUE(circles.empty());
+    QTest::keyClick(form->ImageOnForm, Qt::Key_Return);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 0);
+
+    // A release with Ctrl fits the pupil under the crosshair and fixes it all.
+    AimAt(*form, second.x(), second.y());
+    const QPoint centre = ViewPoint(*form, form->ImageOnForm->State().CentreX, form->ImageOnForm->State().CentreY);
+    QTest::mousePress(form->ImageOnForm, Qt::LeftButton, Qt::ControlModifier, centre);
+    QTest::mouseRelease(form->ImageOnForm, Qt::LeftButton, Qt::ControlModifier, centre);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+    EXPECT_EQ(form->Report().toStdString(), "Fixed the pupil under the crosshair \u2014 Ctrl+Z takes it back");
+    for (int d = -5; d <= 5; d += 5) {
+        SCOPED_TRACE(d);
+        EXPECT_FALSE(RedDominant(form->Photograph(), second.x() + d, second.y()));
+    }
+    EXPECT_TRUE(RedDominant(form->Photograph(), first.x(), first.y()));
+}
