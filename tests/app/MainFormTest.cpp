@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTextBrowser>
 #include <QTimer>
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -205,6 +207,27 @@ TEST_F(MainFormTest, StartsEmptyWithTheDesignState) {
     EXPECT_EQ(form->SEAttenuation->maximum(), 100);
     EXPECT_EQ(form->Panel1->height(), 52);
     EXPECT_EQ(form->TBAutoSave->toolTip(), "Auto Save (with appended  - nre)");
+}
+
+TEST_F(MainFormTest, FirstStartFillsMostOfTheScreenAndALaterOneKeepsTheStoredWindow) {
+    {
+        auto form = MakeForm();
+        const QRect room = form->screen()->availableGeometry();
+        EXPECT_GE(form->width(), room.width() * 7 / 10);
+        EXPECT_GE(form->height(), room.height() * 7 / 10);
+        EXPECT_NEAR(form->geometry().center().x(), room.center().x(), 2);
+    }
+    std::ofstream(scarlex::SettingsFilePath())
+        << "[Main Form]\nTop=40\nLeft=30\nWidth=700\nHeight=500\nMaximised=1\n[General]\nStartup Hints=0\nIni File=1\n";
+    {
+        auto form = MakeForm();
+        EXPECT_TRUE(form->windowState().testFlag(Qt::WindowMaximized));
+    }
+    // Maximised at the end: the stored size stays, and so does the state.
+    std::ifstream in(scarlex::SettingsFilePath());
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Width=700"), std::string::npos) << text;
+    EXPECT_NE(text.find("Maximised=1"), std::string::npos) << text;
 }
 
 TEST_F(MainFormTest, MenusCarryTheirCaptionsShortcutsAndHints) {
