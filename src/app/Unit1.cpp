@@ -1237,6 +1237,7 @@ void TMainForm::ApplyOrientation() {
     ImageOnForm->SetOrientation(tag);
     // Positions of the other layout mean nothing now: start from the fit.
     ImageOnForm->ResetZoom();
+    if (!Suggestions.empty()) ShowSuggestions();  // their circles, turned the new way
     RenderView();
 }
 
