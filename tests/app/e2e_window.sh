@@ -228,7 +228,7 @@ read -r shotw shoth rightmost < <(awk 'BEGIN { w = 0; h = 0 }
         print w, h, far }' "$work/narrowest.txt")
 echo "narrowest: ${shotw}x${shoth} (minimum $minw), status panels end at x = $rightmost"
 [ "$shotw" -eq "$minw" ] || fail "the window did not take its minimum width"
-[ "$rightmost" -gt 100 ] && [ "$rightmost" -lt $((shotw - 2)) ] || fail "a status panel is cut off at the window's edge
+[ "$rightmost" -gt 100 ] && [ "$rightmost" -lt $((shotw - 2)) ] || fail "a status panel is cut off at the window's edge"
 answer ctrl+q "Confirm" n
 for _ in $(seq 1 100); do
   kill -0 "$pid" 2>/dev/null || break
