@@ -29,8 +29,9 @@ bool SizeBitmap(Bitmap* bitmap, int width, int height) noexcept {
     }
 }
 
-// Everything between setjmp and the end of libjpeg's work lives here, with
-// no C++ objects that need destroying.
+// How one pass through libjpeg ended. The functions that call setjmp hold
+// no C++ objects that need destroying (a longjmp skips destructors); the
+// callers turn the stage into a CodecResult.
 enum class Stage { Ok, LibraryError, Refused, TooLarge };
 
 // A stdio source that hashes every byte it hands to the library, so that

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/Bitmap.h"
-#include "detect/Orientation.h"
+#include "common/Orientation.h"
 
 namespace scarlex {
 

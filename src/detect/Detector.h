@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "common/Bitmap.h"
-#include "detect/Orientation.h"
+#include "common/Orientation.h"
 #include "editing/PupilFit.h"
 
 namespace scarlex {

@@ -206,6 +206,8 @@ void TFPrefs::BuildMainControls() {
                                         "Save the threshold settings and restore them each time Scarlex is run");
     CBLimitToGlass = Check(TMainControls, "CBLimitToGlass", "Keep a click's removal inside the magnifying glass",
                            "Without a limit circle, a click removes red only within the glass around the aimed point");
+    CBUseOrientation = Check(TMainControls, "CBUseOrientation", "Show photographs upright (EXIF orientation)",
+                             "Turn photographs taken sideways as the camera recorded; the saved file keeps its layout");
     connect(ColorBorder, &ColourSwatch::mouseDown, this, &TFPrefs::ColorBorderMouseDown);
     connect(ColorLimit, &ColourSwatch::mouseDown, this, &TFPrefs::ColorLimitMouseDown);
 
@@ -219,8 +221,9 @@ void TFPrefs::BuildMainControls() {
     g->addWidget(CBForceToGrey, 3, 0, 1, 2);
     g->addWidget(CBRememberThresholdSettings, 4, 0, 1, 2);
     g->addWidget(CBLimitToGlass, 5, 0, 1, 2);
+    g->addWidget(CBUseOrientation, 6, 0, 1, 2);
     g->setColumnStretch(1, 1);
-    g->setRowStretch(6, 1);
+    g->setRowStretch(7, 1);
     PageControl1->addTab(TMainControls, QStringLiteral("Main Controls"));
 }
 
@@ -247,6 +250,7 @@ void TFPrefs::Fill(const SettingsModel& s) {
     CBHints->setChecked(s.StartupHints);
     CBRememberThresholdSettings->setChecked(s.RememberThresholds);
     CBLimitToGlass->setChecked(s.LimitToGlass);
+    CBUseOrientation->setChecked(s.UseOrientation);
     CBAskBeforeDiscard->setChecked(s.AskBeforeDiscard);
 }
 
@@ -275,6 +279,7 @@ bool TFPrefs::TakeBack(SettingsModel& s, const ApplySettings& apply) {
     s.StartupHints = CBHints->isChecked();
     s.RememberThresholds = CBRememberThresholdSettings->isChecked();
     s.LimitToGlass = CBLimitToGlass->isChecked();
+    s.UseOrientation = CBUseOrientation->isChecked();
     s.AskBeforeDiscard = CBAskBeforeDiscard->isChecked();
     if (apply) apply(s);
     return true;

@@ -128,6 +128,7 @@ public:
     QCheckBox* CBForceToGrey = nullptr;
     QCheckBox* CBRememberThresholdSettings = nullptr;
     QCheckBox* CBLimitToGlass = nullptr;
+    QCheckBox* CBUseOrientation = nullptr;
 
     QPushButton* BitBtn1 = nullptr;  // OK
     QPushButton* BitBtn2 = nullptr;  // Cancel

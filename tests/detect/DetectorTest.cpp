@@ -8,7 +8,7 @@
 
 #include "codec/JpegCodec.h"
 #include "detect/Detector.h"
-#include "detect/Orientation.h"
+#include "common/Orientation.h"
 #include "editing/FittedRemoval.h"
 #include "support/FaceScene.h"
 #include "support/TestSupport.h"

@@ -44,7 +44,7 @@ std::string FirstDifference(const SettingsModel& a, const SettingsModel& b) {
     SCARLEX_FIELD(LimitBorderColour) SCARLEX_FIELD(OpeningMagnification) SCARLEX_FIELD(NextHint)
     SCARLEX_FIELD(StartupHints) SCARLEX_FIELD(RememberThresholds) SCARLEX_FIELD(ThresholdR)
     SCARLEX_FIELD(ThresholdRG) SCARLEX_FIELD(ThresholdRB) SCARLEX_FIELD(LimitToGlass)
-    SCARLEX_FIELD(AskBeforeDiscard)
+    SCARLEX_FIELD(AskBeforeDiscard) SCARLEX_FIELD(UseOrientation) SCARLEX_FIELD(Maximised)
 #undef SCARLEX_FIELD
     return "";
 }
@@ -81,6 +81,8 @@ SettingsModel EveryValueChanged(const std::string& existingFolder) {
     s.ThresholdRB = " 1.3 ";
     s.LimitToGlass = false;
     s.AskBeforeDiscard = false;
+    s.UseOrientation = false;
+    s.Maximised = true;
     return s;
 }
 
@@ -132,6 +134,7 @@ TEST_F(SettingsFileTest, FreshFileIsWrittenInTheWriteOrder) {
               "Startup Hints=1\n"
               "Remember Threshold settings=0\n"
               "Limit To Glass=1\n"
+              "Use Orientation=1\n"
               "\n"
               "[File]\n"
               "Enable FIle Name Append=1\n"
