@@ -5,7 +5,6 @@
 #include "EditingTestUtil.h"
 #include "editing/FittedRemoval.h"
 #include "editing/PupilFit.h"
-#include "editing/Suggestions.h"
 
 using namespace scarlex;
 using namespace scarlex::test;
@@ -191,37 +190,3 @@ TEST(FittedRemoval, APupilCutByTheCornerOfThePicture) {
 }
 
 }  // namespace
-
-TEST(PupilSuggestions, ClicksToggleAndFixingMakesOneRowPerSelectedPupil) {
-    const DrawnEye eye;
-    Bitmap work = eye.Draw();
-    const Bitmap before = work;
-    PupilSuggestions s;
-    // The eye, a small one elsewhere on plain skin, and a third on the eye
-    // again but smaller, nearer its edge.
-    s.Show({{eye.cx, eye.cy, eye.r, 0.9}, {80, 8, 2, 0.6}, {eye.cx + 7, eye.cy, 2, 0.5}});
-    EXPECT_EQ(s.SelectedCount(), 3);
-    EXPECT_EQ(s.At(eye.cx - 9.5, eye.cy), 0);  // a little past the edge still hits
-    EXPECT_EQ(s.At(eye.cx + 6.5, eye.cy), 2);  // overlapping: the nearest centre
-    EXPECT_EQ(s.At(82.5, 8), 1);               // a tiny pupil gets slack
-    EXPECT_EQ(s.ToggleAt(5, 60), -1);
-    EXPECT_EQ(s.ToggleAt(80, 9), 1);
-    EXPECT_EQ(s.ToggleAt(eye.cx + 7, eye.cy), 2);
-    EXPECT_EQ(s.SelectedCount(), 1);
-    EXPECT_EQ(s.ToggleAt(eye.cx + 7, eye.cy), 2);
-    EXPECT_EQ(s.ToggleAt(eye.cx + 7, eye.cy), 2);
-    EXPECT_EQ(s.SelectedCount(), 1);
-    EXPECT_TRUE(work.SamePixels(before));  // choosing changes nothing
-
-    DBUndoTable undo;
-    EXPECT_EQ(s.FixSelected(work, undo, DefaultThresholds()), 1);
-    EXPECT_EQ(undo.Count(), 1u);
-    EXPECT_FALSE(s.Showing());
-    for (int y = 0; y < work.Height(); ++y)
-        for (int x = 0; x < work.Width(); ++x) {
-            if (std::hypot(x - eye.cx, y - eye.cy) >= eye.r - 1) continue;
-            EXPECT_FALSE(CheckRed(work.Pixel(x, y))) << x << "," << y;
-        }
-    undo.Undo(work);
-    EXPECT_TRUE(work.SamePixels(before));
-}
