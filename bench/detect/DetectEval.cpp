@@ -4,7 +4,9 @@
 // scenes with the red things that are not eyes. The known pupils are mapped
 // through each change; prints found, missed and false per family and in all.
 //
-//   detect_eval [-v]     (-v: every miss and false suggestion)
+//   detect_eval [-v] [-c CASE]   (-v: every miss and false suggestion;
+//                                 -c: every candidate's evidence in the cases named so;
+//                                 -s DIR: enlargements of the misses and false ones)
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -55,6 +57,32 @@ Bitmap FromMat(const cv::Mat& m) {
 }
 
 std::string g_temp;
+std::string g_shots;  // where enlargements of misses and false ones go; empty: none
+
+// The neighbourhood of (x, y), enlarged to about 240 pixels, as a PPM.
+void Shot(const Bitmap& b, double x, double y, double r, const std::string& name) {
+    if (g_shots.empty()) return;
+    const int half = static_cast<int>(std::max(12.0, 8 * r));
+    cv::Mat m(b.Height(), b.Width(), CV_8UC3, const_cast<uint8_t*>(b.Data()), b.Stride());
+    const cv::Rect want(static_cast<int>(x) - half, static_cast<int>(y) - half, 2 * half + 1, 2 * half + 1);
+    const cv::Rect have = want & cv::Rect(0, 0, m.cols, m.rows);
+    if (have.empty()) return;
+    cv::Mat big;
+    cv::resize(m(have), big, cv::Size(), 240.0 / want.width, 240.0 / want.width, cv::INTER_NEAREST);
+    std::string file = name;
+    for (char& ch : file)
+        if (ch == ' ' || ch == '/' || ch == '%') ch = '_';
+    std::FILE* f = std::fopen((g_shots + "/" + file + ".ppm").c_str(), "wb");
+    if (!f) return;
+    std::fprintf(f, "P6\n%d %d\n255\n", big.cols, big.rows);
+    for (int yy = 0; yy < big.rows; ++yy)
+        for (int xx = 0; xx < big.cols; ++xx) {
+            const cv::Vec3b v = big.at<cv::Vec3b>(yy, xx);
+            const uint8_t rgb[3] = {v[2], v[1], v[0]};
+            std::fwrite(rgb, 1, 3, f);
+        }
+    std::fclose(f);
+}
 
 Bitmap Resave(const Bitmap& b, int quality) {
     const std::string path = g_temp + "/resave.jpg";
@@ -203,7 +231,13 @@ void AddDrawn(std::vector<Case>& out, int scenes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool verbose = argc > 1 && std::strcmp(argv[1], "-v") == 0;
+    bool verbose = false;
+    std::string explain;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-v") == 0) verbose = true;
+        if (std::strcmp(argv[i], "-c") == 0 && i + 1 < argc) explain = argv[++i];
+        if (std::strcmp(argv[i], "-s") == 0 && i + 1 < argc) g_shots = argv[++i];
+    }
     char tmpl[] = "/tmp/scarlex-detect-eval-XXXXXX";
     g_temp = mkdtemp(tmpl);
     std::vector<Case> cases;
@@ -224,6 +258,14 @@ int main(int argc, char** argv) {
     std::vector<std::string> order;
     Tally all, real;
     for (Case& c : cases) {
+        if (!explain.empty() && c.name.find(explain) != std::string::npos)
+            for (const PupilCandidate& k : detector.Candidates(c.bitmap, c.orientation))
+                if (k.own > 0.05)
+                    std::printf("  %s: %.1f,%.1f r %.2f own %.2f pair %.2f eye %d face %d ring %.2f pale %.2f peak %d surround %d "
+                                "fill %.2f elong %.2f holes %d/%d score %.2f\n",
+                                c.name.c_str(), k.fit.x, k.fit.y, k.fit.radius, k.own, k.pair, k.eye, k.face, k.ringRed, k.ringPale,
+                                k.fit.peak, k.fit.surround, k.fit.fill, k.fit.elongation, k.fit.holeArea, k.fit.area,
+                                k.score);
         const auto start = std::chrono::steady_clock::now();
         const std::vector<SuggestedPupil> found = detector.Detect(c.bitmap, c.orientation);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -239,6 +281,7 @@ int main(int argc, char** argv) {
                 if (verbose)
                     std::printf("  false  %-22s at %.0f,%.0f r %.1f score %.2f\n", c.name.c_str(), p.x, p.y, p.radius,
                                 p.score);
+                Shot(c.bitmap, p.x, p.y, p.radius, "false " + c.name + " " + std::to_string(static_cast<int>(p.x)));
             }
         }
         for (std::size_t q = 0; q < c.pupils.size(); ++q) {
@@ -246,6 +289,7 @@ int main(int argc, char** argv) {
             if (!hit[q] && verbose)
                 std::printf("  missed %-22s at %.0f,%.0f r %.1f\n", c.name.c_str(), c.pupils[q].x, c.pupils[q].y,
                             c.pupils[q].r);
+            if (!hit[q]) Shot(c.bitmap, c.pupils[q].x, c.pupils[q].y, c.pupils[q].r, "missed " + c.name + " " + std::to_string(q));
         }
         if (!families.count(c.family)) order.push_back(c.family);
         for (Tally* t : {&families[c.family], &all, c.family == "drawn" ? nullptr : &real}) {

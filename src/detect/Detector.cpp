@@ -29,6 +29,9 @@ constexpr double kContextFloor = 0.2;
 constexpr int kMaxEyeChecks = 16;
 // Seeds of at least this many map pixels' radius are fitted on the map.
 constexpr double kMapFitRadius = 4;
+// A blob this many times a seed's radius holds it as its own region, not
+// as a piece of itself.
+constexpr double kPieceRatio = 4;
 // Map fits that score this much get their geometry fitted at full resolution.
 constexpr double kRefineFloor = 0.2;
 
@@ -81,24 +84,41 @@ struct Seed {
     double x, y, r;
 };
 
-// The share of the ring just outside a fitted pupil (where its iris is)
-// that is as red as the pupil: a pupil stands alone, a piece of a red area
-// does not.
-double RingRed(const Bitmap& b, const PupilFit& fit) {
+struct Ring {
+    double red = 0;   // share as red as the pupil
+    double pale = 0;  // share of its eight sectors mostly nearly neutral and brighter than the pupil's red
+};
+
+// The ring just outside a fitted pupil, where its iris is. A pupil stands
+// alone, a piece of a red area does not. And an eye's white shows on two
+// sides of the iris at most, the lids and skin above and below it, where a
+// red letter or a red gap in white print has pale paper or strokes all
+// around it.
+Ring MeasureRing(const Bitmap& b, const PupilFit& fit) {
     const double e = std::max(fit.extent, 1.0);
     const double inner = e + 1.0, outer = 1.8 * e + 2.5;
     const int reach = static_cast<int>(std::ceil(outer));
     const int step = std::max(1, static_cast<int>(e / 6));
     long count = 0, red = 0;
+    long sectorCount[8] = {}, sectorPale[8] = {};
+    const double paleLuma = std::max(1.3 * fit.redLuma + 20, 120.0);
     const int cx = static_cast<int>(std::lround(fit.x)), cy = static_cast<int>(std::lround(fit.y));
     for (int y = std::max(0, cy - reach); y <= std::min(b.Height() - 1, cy + reach); y += step)
         for (int x = std::max(0, cx - reach); x <= std::min(b.Width() - 1, cx + reach); x += step) {
             const double d = std::hypot(x - fit.x, y - fit.y);
             if (d <= inner || d > outer) continue;
             ++count;
-            if (PupilRedness(b.Pixel(x, y)) >= fit.level) ++red;
+            const uint8_t* p = b.Pixel(x, y);
+            if (PupilRedness(p) >= fit.level) ++red;
+            const int hi = std::max({p[0], p[1], p[2]}), lo = std::min({p[0], p[1], p[2]});
+            const int sector = static_cast<int>(std::floor((std::atan2(y - fit.y, x - fit.x) + M_PI) / (M_PI / 4))) & 7;
+            ++sectorCount[sector];
+            if (0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2] >= paleLuma && hi - lo < 0.2 * hi) ++sectorPale[sector];
         }
-    return count > 0 ? static_cast<double>(red) / count : 0.0;
+    if (count == 0) return {};
+    int pale = 0;
+    for (int k = 0; k < 8; ++k) pale += sectorCount[k] > 0 && 2 * sectorPale[k] > sectorCount[k];
+    return {static_cast<double>(red) / count, pale / 8.0};
 }
 
 // Sum of the redness map over `r` from its integral image.
@@ -179,7 +199,8 @@ std::vector<Seed> GatherSeeds(const cv::Mat& redness, const cv::Mat& integral, i
     return seeds;
 }
 
-double OwnEvidence(const PupilFit& f, double ringRed) {
+double OwnEvidence(const PupilFit& f, const Ring& ring) {
+    const double ringRed = ring.red;
     const double contrast = f.peak > 0 ? static_cast<double>(f.peak - f.surround) / f.peak : 0.0;
     const double red = Ramp(f.peak, 36, 70);
     const double stands = Ramp(contrast, 0.15, 0.4);
@@ -189,7 +210,9 @@ double OwnEvidence(const PupilFit& f, double ringRed) {
     // What a red pupil holds is a catch-light, brighter than its red; a
     // dark middle is a pupil that is not red inside a reddish iris.
     const bool darkMiddle = f.holeArea * 10 >= f.area && f.darkHoleArea * 2 > f.holeArea;
-    return red * stands * round * size * alone * (darkMiddle ? 0.2 : 1.0);
+    // An iris leaves little room for paper-white right around the pupil.
+    const double coloured = Ramp(ring.pale, 0.9, 0.6);
+    return red * stands * round * size * alone * coloured * (darkMiddle ? 0.2 : 1.0);
 }
 
 }  // namespace
@@ -276,9 +299,10 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
     std::vector<PupilCandidate> fitted;
     for (const Seed& s : kept) {
         // Largest seeds first: a smaller one inside a pupil already fitted is
-        // a piece of it.
+        // a piece of it, unless it is far smaller: a pupil inside a large
+        // red area (a flushed face, red hair, a red backdrop) is its own.
         const bool inside = std::any_of(fitted.begin(), fitted.end(), [&](const PupilCandidate& c) {
-            return c.own >= kContextFloor && c.fit.radius >= s.r &&
+            return c.own >= kContextFloor && c.fit.radius >= s.r && c.fit.radius < kPieceRatio * s.r &&
                    std::hypot(c.fit.x - s.x, c.fit.y - s.y) < c.fit.extent;
         });
         if (inside) continue;
@@ -295,10 +319,12 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
         const double shift = (k - 1) / 2.0;
         c.fit = fitter.Fit(onMap ? map : bitmap, (s.x - shift) / k, (s.y - shift) / k, o);
         if (!c.fit.found || c.fit.peak < kMinPeak) continue;
-        c.ringRed = RingRed(onMap ? map : bitmap, c.fit);
+        const Ring ring = MeasureRing(onMap ? map : bitmap, c.fit);
+        c.ringRed = ring.red;
+        c.ringPale = ring.pale;
         if (onMap) ScaleUp(c.fit, f);
         c.onMap = onMap;
-        c.own = OwnEvidence(c.fit, c.ringRed);
+        c.own = OwnEvidence(c.fit, ring);
         fitted.push_back(c);
     }
     // One candidate per pupil: the best of those whose centres coincide.
@@ -307,7 +333,8 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
     for (const PupilCandidate& c : fitted) {
         bool duplicate = false;
         for (const PupilCandidate& o : out)
-            if (std::hypot(o.fit.x - c.fit.x, o.fit.y - c.fit.y) <= 0.6 * std::max(o.fit.radius, c.fit.radius) + 1.0) {
+            if (std::hypot(o.fit.x - c.fit.x, o.fit.y - c.fit.y) <= 0.6 * std::max(o.fit.radius, c.fit.radius) + 1.0 &&
+                std::max(o.fit.radius, c.fit.radius) < kPieceRatio * std::min(o.fit.radius, c.fit.radius)) {
                 duplicate = true;
                 break;
             }

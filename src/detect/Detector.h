@@ -40,6 +40,7 @@ struct PupilCandidate {
     bool eye = false;     // the eye cascade found an eye around it
     bool face = false;    // inside a face the face cascade found
     double ringRed = 0;   // share of the ring around it as red as the pupil
+    double ringPale = 0;  // share of that ring pale and brighter than the pupil: paper, not an iris
     double score = 0;
     bool onMap = false;   // judged on the reduced map (a large blob of a large photograph)
 };
