@@ -11,6 +11,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -258,11 +259,14 @@ int main(int argc, char** argv) {
     std::vector<std::string> order;
     Tally all, real;
     for (Case& c : cases) {
-        if (!explain.empty() && c.name.find(explain) != std::string::npos)
+        if (!explain.empty() && (explain == "*" || c.name.find(explain) != std::string::npos))
             for (const PupilCandidate& k : detector.Candidates(c.bitmap, c.orientation))
                 if (k.own > 0.05)
-                    std::printf("  %s: %.1f,%.1f r %.2f own %.2f pair %.2f eye %d face %d ring %.2f pale %.2f peak %d surround %d "
+                    std::printf("  %s %s: %.1f,%.1f r %.2f own %.2f pair %.2f eye %d face %d ring %.2f pale %.2f peak %d surround %d "
                                 "fill %.2f elong %.2f holes %d/%d score %.2f\n",
+                                std::any_of(c.pupils.begin(), c.pupils.end(), [&](const Pupil& q) {
+                                    return std::hypot(k.fit.x - q.x, k.fit.y - q.y) <= std::max(3.0, q.r);
+                                }) ? "PUPIL" : "other",
                                 c.name.c_str(), k.fit.x, k.fit.y, k.fit.radius, k.own, k.pair, k.eye, k.face, k.ringRed, k.ringPale,
                                 k.fit.peak, k.fit.surround, k.fit.fill, k.fit.elongation, k.fit.holeArea, k.fit.area,
                                 k.score);

@@ -121,6 +121,52 @@ Ring MeasureRing(const Bitmap& b, const PupilFit& fit) {
     return {static_cast<double>(red) / count, pale / 8.0};
 }
 
+// How round a pupil is once a catch-light that cuts into its edge is
+// counted in: a catch-light at the rim leaves a crescent of red that the
+// fit sees as neither round nor filled. The red pixels' convex hull closes
+// it again; the part of the hull that is not red must be brighter than
+// the red (a catch-light, not a dark gap between two red things), and the
+// red must fill a fair share of the hull. 0 .. 1, 0 when it does not apply.
+double HullRoundness(const Bitmap& b, const PupilFit& fit, std::vector<cv::Point>& points, std::vector<cv::Point>& hull) {
+    const double e = std::max(fit.extent, 1.0);
+    const int reach = static_cast<int>(std::ceil(e + 0.5));
+    const int cx = static_cast<int>(std::lround(fit.x)), cy = static_cast<int>(std::lround(fit.y));
+    points.clear();
+    for (int y = std::max(0, cy - reach); y <= std::min(b.Height() - 1, cy + reach); ++y)
+        for (int x = std::max(0, cx - reach); x <= std::min(b.Width() - 1, cx + reach); ++x)
+            if (std::hypot(x - fit.x, y - fit.y) <= e + 0.5 && PupilRedness(b.Pixel(x, y)) >= fit.level)
+                points.emplace_back(x, y);
+    if (points.size() < 6) return 0;
+    cv::convexHull(points, hull);
+    const double hullArea = cv::contourArea(hull) + 0.5 * cv::arcLength(hull, true) + 1;  // pixel areas, not centres
+    const double solidity = points.size() / hullArea;
+    if (solidity < 0.45) return 0;
+    // The gap: hull pixels that are not red, brighter than the red on average.
+    double gapLuma = 0, redLuma = 0;
+    int gap = 0, red = 0;
+    const cv::Rect box = cv::boundingRect(hull);
+    for (int y = box.y; y < box.y + box.height; ++y)
+        for (int x = box.x; x < box.x + box.width; ++x) {
+            if (cv::pointPolygonTest(hull, cv::Point2f(static_cast<float>(x), static_cast<float>(y)), false) < 0) continue;
+            const uint8_t* p = b.Pixel(x, y);
+            const double luma = 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
+            if (PupilRedness(p) >= fit.level) {
+                redLuma += luma;
+                ++red;
+            } else {
+                gapLuma += luma;
+                ++gap;
+            }
+        }
+    if (gap == 0 || red == 0 || gapLuma / gap < 1.15 * redLuma / red) return 0;
+    const cv::Moments m = cv::moments(hull);
+    if (m.m00 <= 0) return 0;
+    const double mxx = m.mu20 / m.m00, myy = m.mu02 / m.m00, mxy = m.mu11 / m.m00;
+    const double root = std::sqrt((mxx - myy) * (mxx - myy) + 4 * mxy * mxy);
+    const double elongation = std::sqrt((mxx + myy + root) / std::max(1e-6, mxx + myy - root));
+    return Ramp(elongation, 1.9, 1.4) * Ramp(solidity, 0.45, 0.6);
+}
+
 // Sum of the redness map over `r` from its integral image.
 long long Sum(const cv::Mat& integral, const cv::Rect& r) {
     return static_cast<long long>(integral.at<int>(r.y + r.height, r.x + r.width)) - integral.at<int>(r.y, r.x + r.width) -
@@ -199,12 +245,12 @@ std::vector<Seed> GatherSeeds(const cv::Mat& redness, const cv::Mat& integral, i
     return seeds;
 }
 
-double OwnEvidence(const PupilFit& f, const Ring& ring) {
+double OwnEvidence(const PupilFit& f, const Ring& ring, double hullRound) {
     const double ringRed = ring.red;
     const double contrast = f.peak > 0 ? static_cast<double>(f.peak - f.surround) / f.peak : 0.0;
     const double red = Ramp(f.peak, 36, 70);
     const double stands = Ramp(contrast, 0.15, 0.4);
-    const double round = Ramp(f.fill, 0.25, 0.45) * Ramp(f.elongation, 2.6, 1.7);
+    const double round = std::max(Ramp(f.fill, 0.25, 0.45) * Ramp(f.elongation, 2.6, 1.7), hullRound);
     const double size = Ramp(f.radius, 1.0, 2.0);
     const double alone = Ramp(ringRed, 0.35, 0.12);
     // What a red pupil holds is a catch-light, brighter than its red; a
@@ -297,6 +343,7 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
     // Each seed fitted at full resolution and judged on its own.
     PupilFitter fitter;
     std::vector<PupilCandidate> fitted;
+    std::vector<cv::Point> points, hull;
     for (const Seed& s : kept) {
         // Largest seeds first: a smaller one inside a pupil already fitted is
         // a piece of it, unless it is far smaller: a pupil inside a large
@@ -324,7 +371,17 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
         c.ringPale = ring.pale;
         if (onMap) ScaleUp(c.fit, f);
         c.onMap = onMap;
-        c.own = OwnEvidence(c.fit, ring);
+        c.own = OwnEvidence(c.fit, ring, 0.0);
+        if (c.own < 0.9 && c.own >= 0.05) {
+            const PupilFit& at = c.fit;
+            PupilFit here = at;
+            if (onMap) {  // measured where it was fitted
+                here.x = (at.x - (f - 1) / 2.0) / f;
+                here.y = (at.y - (f - 1) / 2.0) / f;
+                here.extent = at.extent / f;
+            }
+            c.own = std::max(c.own, OwnEvidence(c.fit, ring, HullRoundness(onMap ? map : bitmap, here, points, hull)));
+        }
         fitted.push_back(c);
     }
     // One candidate per pupil: the best of those whose centres coincide.
