@@ -20,6 +20,8 @@ namespace {
 // side (faces from a twentieth of it up), eyes in a square of this side.
 constexpr int kFacePictureSide = 400;
 constexpr int kEyeSquareSide = 64;
+// Degrees a face is turned either way for a second look.
+constexpr double kFaceTilt = 20;
 
 cv::Mat Wrap(const Bitmap& b) {
     return cv::Mat(b.Height(), b.Width(), CV_8UC3, const_cast<uint8_t*>(b.Data()), b.Stride());
@@ -125,10 +127,41 @@ std::vector<UprightBox> Cascades::Faces() const {
             grey = source;
         cv::Mat up = Upright(grey, impl_->orientation.Tag());
         cv::equalizeHist(up, up);
-        std::vector<cv::Rect> faces;
-        impl_->face.detectMultiScale(up, faces, 1.15, 3, 0, cv::Size(24, 24));
         const double k = impl_->scales[level] / shrink;  // photograph pixels per face-picture pixel
-        for (const cv::Rect& f : faces) out.push_back({f.x * k, f.y * k, f.width * k, f.height * k});
+        // Upright, then turned both ways: a head held at a tilt, as people
+        // lean together for a snapshot, is missed by the upright search.
+        // A face found turned is handed back as the upright box around its
+        // middle.
+        const cv::Point2f middle((up.cols - 1) / 2.0f, (up.rows - 1) / 2.0f);
+        for (const double angle : {0.0, kFaceTilt, -kFaceTilt}) {
+            // A fresh picture for the turned copy: warping into `up`'s own
+            // pixels would spoil them for the next angle.
+            cv::Mat turned, back;
+            if (angle == 0) {
+                turned = up;
+            } else {
+                const cv::Mat turn = cv::getRotationMatrix2D(middle, angle, 1.0);
+                cv::warpAffine(up, turned, turn, up.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+                cv::invertAffineTransform(turn, back);
+            }
+            std::vector<cv::Rect> faces;
+            impl_->face.detectMultiScale(turned, faces, 1.1, 3, 0, cv::Size(24, 24));
+            for (const cv::Rect& f : faces) {
+                double mx = f.x + f.width / 2.0, my = f.y + f.height / 2.0;
+                if (angle != 0) {
+                    const double tx = back.at<double>(0, 0) * mx + back.at<double>(0, 1) * my + back.at<double>(0, 2);
+                    const double ty = back.at<double>(1, 0) * mx + back.at<double>(1, 1) * my + back.at<double>(1, 2);
+                    mx = tx;
+                    my = ty;
+                }
+                // The same face seen at two tilts counts once.
+                const double w = f.width * k, h = f.height * k, x = mx * k - w / 2, y = my * k - h / 2;
+                const bool seen = std::any_of(out.begin(), out.end(), [&](const UprightBox& o) {
+                    return std::hypot(o.x + o.width / 2 - mx * k, o.y + o.height / 2 - my * k) < 0.3 * std::max(o.width, w);
+                });
+                if (!seen) out.push_back({x, y, w, h});
+            }
+        }
     } catch (const cv::Exception&) {
         out.clear();
     }
@@ -171,8 +204,10 @@ bool Cascades::EyeAround(double x, double y, double r) const {
         const double pupil = r / k * toSquare;
         // Upright first, then turned both ways for a head held at a tilt.
         for (const double angle : {0.0, 25.0, -25.0}) {
-            cv::Mat turned = up;
-            if (angle != 0)
+            cv::Mat turned;  // not a header on `up`: the warp must not write into it
+            if (angle == 0)
+                turned = up;
+            else
                 cv::warpAffine(up, turned, cv::getRotationMatrix2D(cv::Point2f(centre, centre), angle, 1.0), up.size(),
                                cv::INTER_LINEAR, cv::BORDER_REPLICATE);
             std::vector<cv::Rect> eyes;

@@ -245,7 +245,13 @@ std::vector<Seed> GatherSeeds(const cv::Mat& redness, const cv::Mat& integral, i
     return seeds;
 }
 
-double OwnEvidence(const PupilFit& f, const Ring& ring, double hullRound) {
+struct Own {
+    double colour = 0;  // red, redder than around it, alone, no print or dark middle
+    double shape = 0;   // round and large enough
+    double Value() const { return colour * shape; }
+};
+
+Own OwnEvidence(const PupilFit& f, const Ring& ring, double hullRound) {
     const double ringRed = ring.red;
     const double contrast = f.peak > 0 ? static_cast<double>(f.peak - f.surround) / f.peak : 0.0;
     const double red = Ramp(f.peak, 36, 70);
@@ -258,7 +264,7 @@ double OwnEvidence(const PupilFit& f, const Ring& ring, double hullRound) {
     const bool darkMiddle = f.holeArea * 10 >= f.area && f.darkHoleArea * 2 > f.holeArea;
     // An iris leaves little room for paper-white right around the pupil.
     const double coloured = Ramp(ring.pale, 0.9, 0.6);
-    return red * stands * round * size * alone * coloured * (darkMiddle ? 0.2 : 1.0);
+    return {red * stands * alone * coloured * (darkMiddle ? 0.2 : 1.0), round * size};
 }
 
 }  // namespace
@@ -371,8 +377,8 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
         c.ringPale = ring.pale;
         if (onMap) ScaleUp(c.fit, f);
         c.onMap = onMap;
-        c.own = OwnEvidence(c.fit, ring, 0.0);
-        if (c.own < 0.9 && c.own >= 0.05) {
+        Own own = OwnEvidence(c.fit, ring, 0.0);
+        if (own.Value() < 0.9 && own.Value() >= 0.05) {
             const PupilFit& at = c.fit;
             PupilFit here = at;
             if (onMap) {  // measured where it was fitted
@@ -380,8 +386,11 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
                 here.y = (at.y - (f - 1) / 2.0) / f;
                 here.extent = at.extent / f;
             }
-            c.own = std::max(c.own, OwnEvidence(c.fit, ring, HullRoundness(onMap ? map : bitmap, here, points, hull)));
+            const Own hulled = OwnEvidence(c.fit, ring, HullRoundness(onMap ? map : bitmap, here, points, hull));
+            if (hulled.Value() > own.Value()) own = hulled;
         }
+        c.own = own.Value();
+        c.shape = own.shape;
         fitted.push_back(c);
     }
     // One candidate per pupil: the best of those whose centres coincide.
@@ -449,7 +458,11 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
         const double unseen = c.eye || !cascades_ || !cascades_->HaveEyes() ? 1.0 : 1.0 - 0.85 * Ramp(c.fit.radius, 6, 20);
         const double context =
             1.0 - (1.0 - (c.eye ? 0.75 : 0.0)) * (1.0 - 0.75 * unseen * c.pair) * (1.0 - (c.face ? 0.5 * unseen : 0.0));
-        c.score = c.own * (0.35 + 0.65 * context);
+        // An eye the cascade sees inside a face it finds, where a face has
+        // its eyes: a pupil half hidden by a lid or cut by a catch-light
+        // need not look as round as one that stands alone.
+        const double own = c.face && c.eye && c.shape > 0 ? c.own / c.shape * std::sqrt(c.shape) : c.own;
+        c.score = own * (0.35 + 0.65 * context);
     }
     for (PupilCandidate& c : out) {
         if (!c.onMap || c.score < kRefineFloor) continue;
