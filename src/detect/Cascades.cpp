@@ -145,7 +145,7 @@ std::vector<UprightBox> Cascades::Faces() const {
                 cv::invertAffineTransform(turn, back);
             }
             std::vector<cv::Rect> faces;
-            impl_->face.detectMultiScale(turned, faces, 1.1, 3, 0, cv::Size(24, 24));
+            impl_->face.detectMultiScale(turned, faces, angle == 0 ? 1.15 : 1.2, 3, 0, cv::Size(24, 24));
             for (const cv::Rect& f : faces) {
                 double mx = f.x + f.width / 2.0, my = f.y + f.height / 2.0;
                 if (angle != 0) {
