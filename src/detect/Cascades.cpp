@@ -63,6 +63,7 @@ struct Cascades::Impl {
     bool haveFace = false;
     bool haveEye = false;
     const Bitmap* photo = nullptr;
+    const Bitmap* reduced = nullptr;
     Orientation orientation{1, 0, 0};
     // Grey copies of the reduced photograph, each half the one before, and
     // how many photograph pixels one of their pixels covers.
@@ -83,6 +84,7 @@ bool Cascades::HaveEyes() const { return impl_->haveEye; }
 
 void Cascades::SetPhotograph(const Bitmap& photo, const Bitmap& reduced, int scale, const Orientation& orientation) {
     impl_->photo = &photo;
+    impl_->reduced = &reduced;
     impl_->orientation = orientation;
     impl_->pyramid.clear();
     impl_->scales.clear();
@@ -118,16 +120,24 @@ std::vector<UprightBox> Cascades::Faces() const {
         while (level + 1 < impl_->pyramid.size() &&
                std::max(impl_->pyramid[level + 1].cols, impl_->pyramid[level + 1].rows) >= kFacePictureSide)
             ++level;
-        const cv::Mat& source = impl_->pyramid[level];
+        // A small photograph is searched at its full size: at half of it
+        // a face a few dozen pixels wide falls below the cascade's smallest.
+        cv::Mat fine;
+        double sourceScale = impl_->scales[level];
+        if (std::max(impl_->pyramid[0].cols, impl_->pyramid[0].rows) < kFacePictureSide && impl_->reduced) {
+            cv::cvtColor(Wrap(*impl_->reduced), fine, cv::COLOR_BGR2GRAY);
+            sourceScale = impl_->scales[0] / 2;
+        }
+        const cv::Mat& source = fine.empty() ? impl_->pyramid[level] : fine;
         const double shrink = std::min(1.0, static_cast<double>(kFacePictureSide) / std::max(source.cols, source.rows));
         cv::Mat grey;
         if (shrink < 1.0)
             cv::resize(source, grey, cv::Size(), shrink, shrink, cv::INTER_AREA);
         else
-            grey = source;
+            grey = source.clone();  // equalised below; the eye lookups need the copy as it is
         cv::Mat up = Upright(grey, impl_->orientation.Tag());
         cv::equalizeHist(up, up);
-        const double k = impl_->scales[level] / shrink;  // photograph pixels per face-picture pixel
+        const double k = sourceScale / shrink;  // photograph pixels per face-picture pixel
         // Upright, then turned both ways: a head held at a tilt, as people
         // lean together for a snapshot, is missed by the upright search.
         // A face found turned is handed back as the upright box around its

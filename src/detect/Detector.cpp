@@ -251,12 +251,19 @@ struct Own {
     double Value() const { return colour * shape; }
 };
 
-Own OwnEvidence(const PupilFit& f, const Ring& ring, double hullRound) {
+Own OwnEvidence(const PupilFit& f, const Ring& ring, double hullRound, bool lenient = false) {
     const double ringRed = ring.red;
     const double contrast = f.peak > 0 ? static_cast<double>(f.peak - f.surround) / f.peak : 0.0;
-    const double red = Ramp(f.peak, 36, 70);
-    const double stands = Ramp(contrast, 0.15, 0.4);
-    const double round = std::max(Ramp(f.fill, 0.25, 0.45) * Ramp(f.elongation, 2.6, 1.7), hullRound);
+    // A pupil a few pixels across is smeared by the photograph's colour
+    // sampling and its compression: its red is paler, it stands out less
+    // and its few pixels make a ragged shape. Where the context vouches for
+    // an eye, the bars are lowered for it, all the way at two pixels' radius.
+    const double small = lenient ? Ramp(f.radius, 4.0, 2.0) : 0.0;
+    const double red = Ramp(f.peak, 36 - 6 * small, 70 - 14 * small);
+    const double stands = Ramp(contrast, 0.15 - 0.05 * small, 0.4 - 0.12 * small);
+    const double round = std::max(Ramp(f.fill, 0.25 - 0.05 * small, 0.45 - 0.07 * small) *
+                                      Ramp(f.elongation, 2.6 + 0.6 * small, 1.7 + 0.5 * small),
+                                  hullRound);
     const double size = Ramp(f.radius, 1.0, 2.0);
     const double alone = Ramp(ringRed, 0.35, 0.12);
     // What a red pupil holds is a catch-light, brighter than its red; a
@@ -378,7 +385,8 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
         if (onMap) ScaleUp(c.fit, f);
         c.onMap = onMap;
         Own own = OwnEvidence(c.fit, ring, 0.0);
-        if (own.Value() < 0.9 && own.Value() >= 0.05) {
+        double hullRound = 0;
+        if (own.Value() < 0.9 && own.Value() >= 0.02) {
             const PupilFit& at = c.fit;
             PupilFit here = at;
             if (onMap) {  // measured where it was fitted
@@ -386,11 +394,15 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
                 here.y = (at.y - (f - 1) / 2.0) / f;
                 here.extent = at.extent / f;
             }
-            const Own hulled = OwnEvidence(c.fit, ring, HullRoundness(onMap ? map : bitmap, here, points, hull));
+            hullRound = HullRoundness(onMap ? map : bitmap, here, points, hull);
+            const Own hulled = OwnEvidence(c.fit, ring, hullRound);
             if (hulled.Value() > own.Value()) own = hulled;
         }
         c.own = own.Value();
-        c.shape = own.shape;
+        const Own lenient = OwnEvidence(c.fit, ring, hullRound, true);
+        // How much of the lenient view is shape, softened further below.
+        c.lenientOwn = lenient.Value();
+        c.shape = lenient.shape;
         fitted.push_back(c);
     }
     // One candidate per pupil: the best of those whose centres coincide.
@@ -413,7 +425,7 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
         const std::vector<UprightBox> faces = cascades_->Faces();
         int eyeChecks = 0;
         for (PupilCandidate& c : out) {  // best own evidence first
-            if (c.own < kContextFloor) continue;
+            if (std::max(c.own, c.lenientOwn) < kContextFloor) continue;
             double ux = 0, uy = 0;
             orientation.ToUpright(c.fit.x, c.fit.y, ux, uy);
             for (const UprightBox& box : faces) {
@@ -461,7 +473,7 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
         // An eye the cascade sees inside a face it finds, where a face has
         // its eyes: a pupil half hidden by a lid or cut by a catch-light
         // need not look as round as one that stands alone.
-        const double own = c.face && c.eye && c.shape > 0 ? c.own / c.shape * std::sqrt(c.shape) : c.own;
+        const double own = c.face && c.eye && c.shape > 0 ? std::max(c.own, c.lenientOwn / std::sqrt(c.shape)) : c.own;
         c.score = own * (0.35 + 0.65 * context);
     }
     for (PupilCandidate& c : out) {

@@ -36,7 +36,8 @@ struct DetectorOptions {
 struct PupilCandidate {
     PupilFit fit;
     double own = 0;       // the pupil's own evidence, 0 .. 1
-    double shape = 0;     // of it, how round and large enough it is
+    double lenientOwn = 0;  // the same with the lower bars of a small pupil in a face
+    double shape = 0;       // of that, how round and large enough it is
     double pair = 0;      // best partner
     bool eye = false;     // the eye cascade found an eye around it
     bool face = false;    // inside a face the face cascade found
