@@ -473,7 +473,14 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
         // An eye the cascade sees inside a face it finds, where a face has
         // its eyes: a pupil half hidden by a lid or cut by a catch-light
         // need not look as round as one that stands alone.
-        const double own = c.face && c.eye && c.shape > 0 ? std::max(c.own, c.lenientOwn / std::sqrt(c.shape)) : c.own;
+        // Only the likeliest pupil of its eye: a red speck on a lid beside a
+        // pupil sits in the same eye and face.
+        const bool mainOfEye = std::none_of(out.begin(), out.end(), [&](const PupilCandidate& o) {
+            return &o != &c && o.own > c.own &&
+                   std::hypot(o.fit.x - c.fit.x, o.fit.y - c.fit.y) < 3 * std::max(o.fit.radius, c.fit.radius) + 2;
+        });
+        const double own = c.face && c.eye && mainOfEye && c.shape > 0 ? std::max(c.own, c.lenientOwn / std::sqrt(c.shape))
+                                                                       : c.own;
         c.score = own * (0.35 + 0.65 * context);
     }
     for (PupilCandidate& c : out) {
