@@ -125,7 +125,7 @@ void DrawFace(Canvas& canvas, const DrawnFace& f, const SceneLayout& layout, std
         }
         if (f.catchLight) {
             const double cr = std::max(0.8, 0.3 * r);
-            canvas.Flat(ex + 0.35 * r, ey - 0.35 * r, cr, cr, 0, 0.6, Colour{250, 246, 246});
+            canvas.Flat(ex + f.catchLightAt * r, ey - f.catchLightAt * r, cr, cr, 0, 0.6, Colour{250, 246, 246});
         }
         // The upper lid's line over the top of the eye.
         at(side * 10.5, -2.6, x, y);

@@ -21,6 +21,7 @@ struct DrawnFace {
     bool redLeft = true;         // which pupils are red (the others dark)
     bool redRight = true;
     bool catchLight = true;
+    double catchLightAt = 0.35;  // how far right of and above the pupil's centre, in pupil radii
     bool redLips = true;
     Colour skin{214, 168, 140};
     Colour iris{70, 90, 60};
