@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <span>
 
 #ifndef SCARLEX_OPENCV_DATA_DIR
 #define SCARLEX_OPENCV_DATA_DIR "/usr/share/opencv4"
@@ -178,7 +179,7 @@ std::vector<UprightBox> Cascades::Faces() const {
     return out;
 }
 
-bool Cascades::EyeAround(double x, double y, double r) const {
+bool Cascades::EyeAround(double x, double y, double r, bool sideways) const {
     if (!impl_->haveEye || !impl_->photo || impl_->photo->Empty()) return false;
     const Bitmap& photo = *impl_->photo;
     try {
@@ -209,11 +210,19 @@ bool Cascades::EyeAround(double x, double y, double r) const {
         const double toSquare = static_cast<double>(kSide) / grey.cols;
         cv::resize(grey, grey, cv::Size(kSide, kSide), 0, 0, toSquare < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
         cv::Mat up = Upright(grey, impl_->orientation.Tag());
+        if (sideways) {
+            cv::Mat turned;
+            cv::rotate(up, turned, cv::ROTATE_90_CLOCKWISE);
+            up = turned;
+        }
         cv::equalizeHist(up, up);
         const double centre = (kSide - 1) / 2.0;
         const double pupil = r / k * toSquare;
         // Upright first, then turned both ways for a head held at a tilt.
-        for (const double angle : {0.0, 25.0, -25.0}) {
+        // Sideways: a quarter turn one way, then the other (half a turn on).
+        const double sidewaysAngles[] = {0.0, 180.0};
+        const double uprightAngles[] = {0.0, 25.0, -25.0};
+        for (const double angle : sideways ? std::span<const double>(sidewaysAngles) : std::span<const double>(uprightAngles)) {
             cv::Mat turned;  // not a header on `up`: the warp must not write into it
             if (angle == 0)
                 turned = up;

@@ -442,6 +442,20 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
     // Two red discs alike are a pair of eyes only when the eye cascade sees
     // an eye around one of them at least (when there is an eye cascade).
     const bool eyesKnown = cascades_ && cascades_->HaveEyes();
+    // Whether the eye cascade sees an eye lying on its side around a
+    // candidate: asked only of candidates one above the other, once each.
+    std::vector<int> sidewaysEye(out.size(), -1);
+    int sidewaysChecks = 0;
+    auto SidewaysEye = [&](std::size_t k) {
+        if (sidewaysEye[k] < 0) {
+            sidewaysEye[k] = 0;
+            if (eyesKnown && sidewaysChecks < kMaxEyeChecks) {
+                ++sidewaysChecks;
+                sidewaysEye[k] = cascades_->EyeAround(out[k].fit.x, out[k].fit.y, out[k].fit.radius, true);
+            }
+        }
+        return sidewaysEye[k] == 1;
+    };
     for (std::size_t i = 0; i < out.size(); ++i) {
         if (out[i].own < kContextFloor) continue;
         for (std::size_t j = i + 1; j < out.size(); ++j) {
@@ -452,7 +466,13 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
             double ux = 0, uy = 0;
             orientation.DirectionToUpright(b.x - a.x, b.y - a.y, ux, uy);
             const double distance = std::hypot(ux, uy) / mean;
-            const double angle = std::atan2(std::fabs(uy), std::fabs(ux)) * 180.0 / M_PI;
+            double angle = std::atan2(std::fabs(uy), std::fabs(ux)) * 180.0 / M_PI;
+            // A photograph that says it is stored upright may have lost its
+            // tag or come from a camera that never wrote one: a pair one
+            // above the other is a face lying on its side, when the eye
+            // cascade sees an eye lying on its side around both.
+            const bool sideways = orientation.Tag() == 1 && angle > 50 && SidewaysEye(i) && SidewaysEye(j);
+            if (sideways) angle = 90 - angle;
             if (ratio > 1.6 || distance < 5 || distance > 45 || angle > 40) continue;
             // The same flash lights both: their redness is alike.
             const double alike = Ramp(std::abs(a.peak - b.peak) / static_cast<double>(std::max(a.peak, b.peak)), 0.5, 0.25);

@@ -289,7 +289,14 @@ TEST(Detector, FindsFacesInPhotographsStoredSideways) {
             o.ToStored(p.x, p.y, x, y);
             pupils.push_back({x, y, p.radius});
         }
-        ExpectExactly(Detector().Detect(ThroughJpeg(stored), tag), pupils);
+        const Bitmap photo = ThroughJpeg(stored);
+        ExpectExactly(Detector().Detect(photo, tag), pupils);
+        // The same pixels with the tag lost, as after an editor that drops
+        // the metadata: the face lies on its side and is found all the same.
+        if (swaps) {
+            SCOPED_TRACE("tag lost");
+            ExpectExactly(Detector().Detect(photo, 1), pupils);
+        }
     }
 }
 
