@@ -257,10 +257,13 @@ Own OwnEvidence(const PupilFit& f, const Ring& ring, double hullRound, bool leni
     // A pupil a few pixels across is smeared by the photograph's colour
     // sampling and its compression: its red is paler, it stands out less
     // and its few pixels make a ragged shape. Where the context vouches for
-    // an eye, the bars are lowered for it, all the way at two pixels' radius.
+    // an eye, the bars are lowered for it, all the way at two pixels' radius;
+    // and a strongly compressed photograph pales every red, so the bars for
+    // its colour come halfway down at any size.
     const double small = lenient ? Ramp(f.radius, 4.0, 2.0) : 0.0;
-    const double red = Ramp(f.peak, 36 - 6 * small, 70 - 14 * small);
-    const double stands = Ramp(contrast, 0.15 - 0.05 * small, 0.4 - 0.12 * small);
+    const double pale = lenient ? std::max(small, 0.5) : 0.0;
+    const double red = Ramp(f.peak, 36 - 6 * pale, 70 - 14 * pale);
+    const double stands = Ramp(contrast, 0.15 - 0.05 * pale, 0.4 - 0.12 * pale);
     const double round = std::max(Ramp(f.fill, 0.25 - 0.05 * small, 0.45 - 0.07 * small) *
                                       Ramp(f.elongation, 2.6 + 0.6 * small, 1.7 + 0.5 * small),
                                   hullRound);
