@@ -98,6 +98,7 @@ void ReadSettings(SettingsModel& s, const IniFile& ini) {
     s.RememberThresholds = ini.ReadBool(kGeneral, "Remember Threshold settings", d.RememberThresholds);
     s.LimitToGlass = ini.ReadBool(kGeneral, "Limit To Glass", d.LimitToGlass);
     s.AskBeforeDiscard = ini.ReadBool(kFile, "Ask Before Discard", d.AskBeforeDiscard);
+    s.KeepOriginalQuality = ini.ReadBool(kFile, "Keep Original Quality", d.KeepOriginalQuality);
     s.MaxMegapixels = std::max(0, ini.ReadInteger(kGeneral, "Max Megapixels", d.MaxMegapixels));
     if (s.RememberThresholds) {
         s.ThresholdR = ini.ReadString(kGeneral, "Red Threshold", d.ThresholdR);
@@ -163,6 +164,7 @@ void SaveSettings(const SettingsModel& s, IniFile& ini, bool windowNormal) {
     }
     ini.WriteBool(kGeneral, "Limit To Glass", s.LimitToGlass);
     ini.WriteBool(kFile, "Ask Before Discard", s.AskBeforeDiscard);
+    ini.WriteBool(kFile, "Keep Original Quality", s.KeepOriginalQuality);
 }
 
 void SaveSettings(const SettingsModel& s, const std::string& path, bool windowNormal) {

@@ -1,5 +1,7 @@
 #include "transform/CoefficientPatch.h"
 
+#include "transform/CoefficientRange.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -68,6 +70,7 @@ struct CoefficientPatcher::State {
     std::vector<uint8_t> pastedColumn;   // scratch: block columns of one row covered by pastes
     std::vector<jpeg_scan_info> script;  // the original's scans, when it has several
     const char* refusal = nullptr;       // our own reason, when libjpeg had none
+    bool uncodable = false;              // the refusal: a value the entropy coder cannot carry
 };
 
 namespace {
@@ -463,6 +466,7 @@ int PasteCore(State* s, TablePolicy policy, const uint8_t* data, std::size_t siz
             if (!f.any) continue;
             if (!RescaleBlocks(to[0] + bx, pc->width_in_blocks, f)) {
                 s->refusal = "an edited block cannot be brought to common tables: a coefficient leaves the codable range";
+                s->uncodable = true;
                 DestroyPatch(s);
                 return 2;
             }
@@ -587,6 +591,15 @@ int WriteCore(State* s, OutputCoding coding, bool useScript, PatchWriteReport* r
     jpeg_write_coefficients(d, s->arrays);
     for (jpeg_saved_marker_ptr m = s->src.marker_list; m; m = m->next)
         if (m->marker == JPEG_COM) jpeg_write_marker(d, m->marker, m->data, m->data_length);
+    // Nothing the Huffman coder cannot carry may go out: the library would
+    // write it as a stream no decoder reads. An arithmetic-coded original
+    // may hold such values where no edit touched it.
+    if (FindUncodableCoefficient(Common(&s->src), d, s->arrays).found) {
+        s->refusal = "a coefficient of this photograph is beyond what its coding can carry";
+        s->uncodable = true;
+        DestroyDst(s);
+        return 2;
+    }
     jpeg_finish_compress(d);
     jpeg_destroy_compress(d);
     s->dstMade = false;
@@ -638,6 +651,7 @@ bool RescaleUntouched(State* s) {
             if (!ok) {
                 s->refusal =
                     "this photograph's blocks cannot be brought to common tables: a coefficient leaves the codable range";
+                s->uncodable = true;
                 return false;
             }
         }
@@ -705,8 +719,10 @@ CodecResult CoefficientPatcher::Finish(bool ok) {
     }
     if (s_->refusal) {
         const char* why = s_->refusal;
+        const bool uncodable = s_->uncodable;
         s_->refusal = nullptr;
-        return CodecResult::Failure(why);
+        s_->uncodable = false;
+        return CodecResult::Failure(why, uncodable ? CodecFailure::Uncodable : CodecFailure::Other);
     }
     const LinkedError* e = s_->failed ? s_->failed : &s_->srcErr;
     std::string text = e->mgr.message;

@@ -44,7 +44,7 @@ std::string FirstDifference(const SettingsModel& a, const SettingsModel& b) {
     SCARLEX_FIELD(LimitBorderColour) SCARLEX_FIELD(OpeningMagnification) SCARLEX_FIELD(NextHint)
     SCARLEX_FIELD(StartupHints) SCARLEX_FIELD(RememberThresholds) SCARLEX_FIELD(ThresholdR)
     SCARLEX_FIELD(ThresholdRG) SCARLEX_FIELD(ThresholdRB) SCARLEX_FIELD(LimitToGlass)
-    SCARLEX_FIELD(AskBeforeDiscard)
+    SCARLEX_FIELD(AskBeforeDiscard) SCARLEX_FIELD(KeepOriginalQuality)
 #undef SCARLEX_FIELD
     return "";
 }
@@ -81,6 +81,7 @@ SettingsModel EveryValueChanged(const std::string& existingFolder) {
     s.ThresholdRB = " 1.3 ";
     s.LimitToGlass = false;
     s.AskBeforeDiscard = false;
+    s.KeepOriginalQuality = true;
     return s;
 }
 
@@ -145,7 +146,8 @@ TEST_F(SettingsFileTest, FreshFileIsWrittenInTheWriteOrder) {
               "Last Save Folder Name=\n"
               "Remember Last Save Folder=1\n"
               "Number Duplicate Files=1\n"
-              "Ask Before Discard=1\n");
+              "Ask Before Discard=1\n"
+              "Keep Original Quality=0\n");
 }
 
 TEST_F(SettingsFileTest, EveryKeyReadsBackAsWritten) {
