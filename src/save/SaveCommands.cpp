@@ -219,7 +219,7 @@ bool SaveCommands::SaveTo(const std::string& out) {
     if (!file.ok()) return fail(std::string(kCantOpenOutput) + "\n" + file.error());
     ByteHasher hasher;  // the new file's fingerprint, when it replaces the open one
     const ByteSink sink = [&](std::span<const uint8_t> piece) {
-        hasher.Add(piece);
+        if (outIsOpenFile) hasher.Add(piece);
         return file.Write(piece);
     };
     if (doc_.WriteWithMetadata) {
