@@ -26,7 +26,6 @@
 #include "common/Rect.h"
 #include "common/Sampling.h"
 #include "platform/Platform.h"
-#include "save/PatchChain.h"
 #include "save/PatchEngine.h"
 #include "settings/Settings.h"
 
