@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -630,6 +631,27 @@ TEST_F(SaveFixture, TheOutputIsInPlaceBeforeTheOriginalMovesAndStaysIfItCannot) 
     Bitmap saved;
     Sampling s;
     EXPECT_TRUE(DecodeJpegToBitmap(dir / "IMG_0001 - nre.jpg", saved, s).ok);
+}
+
+// The disk fills up while the output is written (a file size limit stands
+// in for it): the save says so, and nothing is left under any name.
+TEST_F(SaveFixture, AFullDiskLeavesNothingHalfWritten) {
+    MakeOriginal(160, 128);
+    const std::vector<uint8_t> before = ReadFileBytes(original);
+    ASSERT_GT(before.size(), 4096u) << "the output must not fit in the space left";
+    Edit({10, 10, 40, 40});
+    auto saveOnAFullDisk = [this] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit {};
+        limit.rlim_cur = limit.rlim_max = 2048;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const bool saved = commands.AutoSave1Click();
+        const bool told = !platform.messages.empty() && platform.messages.back().type == MsgType::Error;
+        std::exit(!saved && told && !doc.Saved ? 0 : 1);
+    };
+    EXPECT_EXIT(saveOnAFullDisk(), ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(FolderListing(dir.path()), std::vector<std::string>{"IMG_0001.jpg"});
+    EXPECT_EQ(ReadFileBytes(original), before);
 }
 
 TEST_F(SaveFixture, WorkFoldersOfKilledSavesGoOnceADayOld) {
