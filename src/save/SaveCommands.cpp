@@ -9,10 +9,10 @@
 #include "codec/JpegCodec.h"
 #include "common/Paths.h"
 #include "common/SafeWrite.h"
-#include "save/PatchEngine.h"
 #include "metadata/ImgData.h"
 #include "save/FileOps.h"
 #include "save/OutputNaming.h"
+#include "save/PatchEngine.h"
 
 namespace scarlex {
 
@@ -228,10 +228,8 @@ bool SaveCommands::SaveTo(const std::string& out) {
         r = CodecResult{};
         r.ok = sink(image);
     }
-    if (!r || !file.error().empty()) {
-        const std::string why = file.error().empty() ? r.error : file.error();
-        return fail(std::string(kCantOpenOutput) + "\n" + why);
-    }
+    if (!file.error().empty()) return fail(std::string(kCantOpenOutput) + "\n" + file.error());
+    if (!r) return fail(r.error);
     std::vector<uint8_t>().swap(image);
     if (!StillAsRead(source, read)) return fail(ChangedOnDiskRefusal(source));
 
