@@ -103,8 +103,8 @@ TFPrefs::TFPrefs(Platform& platform, std::string settingsPath, QWidget* parent)
     layout->addWidget(PageControl1);
     layout->addLayout(buttons);
 
-    // Fixed at 360 x 273, unless the desktop's fonts need more room.
-    setFixedSize(QSize(360, 273).expandedTo(layout->totalMinimumSize()));
+    // Fixed at 360 x 290, unless the desktop's fonts need more room.
+    setFixedSize(QSize(360, 290).expandedTo(layout->totalMinimumSize()));
     PageControl1->setCurrentWidget(TMainControls);
     hints_ = new PopupHints(this);
 }

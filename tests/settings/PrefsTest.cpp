@@ -74,7 +74,7 @@ protected:
 
 TEST_F(PrefsTest, LayoutCaptionsAndHints) {
     EXPECT_EQ(prefs.windowTitle(), "Prefs");
-    EXPECT_EQ(prefs.size(), QSize(360, 273)) << "the controls need more room than the dialog's fixed size";
+    EXPECT_EQ(prefs.size(), QSize(360, 290)) << "the controls need more room than the dialog's fixed size";
     EXPECT_FALSE(prefs.windowFlags() & Qt::WindowCloseButtonHint);
     ASSERT_EQ(prefs.PageControl1->count(), 3);
     EXPECT_EQ(prefs.PageControl1->tabText(0), "General");
