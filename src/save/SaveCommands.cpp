@@ -111,8 +111,8 @@ std::string KeptQualityNote(const std::string& out) {
 
 std::string UncodableRefusal(const std::string& out) {
     return "The edits cannot be saved into " + out +
-           ": the original's quantisation tables cannot be shared with the re-encoded blocks without pushing "
-           "coefficients past what a JPEG file can hold.\nNothing was written; your edits are kept.";
+           ": some of the photograph's coefficients are beyond what a JPEG file can code, even with its own "
+           "quantisation tables.\nNothing was written; your edits are kept.";
 }
 
 namespace {
