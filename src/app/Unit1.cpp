@@ -744,7 +744,11 @@ QString SavedText(const scarlex::SaveReport& report, const std::string& photogra
                    QStringLiteral(" (") + QString::number(report.undoRows) +
                    (report.undoRows == 1 ? QStringLiteral(" edit") : QStringLiteral(" edits"));
     if (report.outputSize >= 0) text += QStringLiteral(", ") + SizeText(report.outputSize);
-    return text + QStringLiteral(")");
+    text += QStringLiteral(")");
+    // A save that had to keep the original's quality says so.
+    if (report.keptQualityInstead)
+        text += QStringLiteral(" with the original's quality kept: its tables cannot be shared with quality 75");
+    return text;
 }
 
 }  // namespace

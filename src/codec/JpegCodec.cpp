@@ -22,7 +22,8 @@ constexpr const char* kFourComponents =
 
 bool SizeBitmap(Bitmap* bitmap, int width, int height) noexcept {
     try {
-        bitmap->SetSize(width, height);
+        // The decoder writes every pixel.
+        bitmap->SetSizeUncleared(width, height);
         return true;
     } catch (const std::bad_alloc&) {
         return false;
@@ -167,11 +168,13 @@ Stage DecodeCore(DecodeInput* in, JpegErrorManager* err, Bitmap* out, Sampling* 
     }
 
     while (cinfo.output_scanline < cinfo.output_height) {
-        jpeg_read_scanlines(&cinfo, row, 1);
-        const int y = static_cast<int>(cinfo.output_scanline) - 1;
+        const int y = static_cast<int>(cinfo.output_scanline);
         if (comps == 3) {
-            CopyRowToBitmap(*out, row[0], rowLength, y);
+            // Blue-first rows straight into the bitmap, with no copy.
+            JSAMPROW into = out->Row(y);
+            jpeg_read_scanlines(&cinfo, &into, 1);
         } else {
+            jpeg_read_scanlines(&cinfo, row, 1);
             uint8_t* dst = out->Row(y);
             const JSAMPLE* src = row[0];
             for (int x = 0; x < rowLength; ++x, dst += 3) dst[0] = dst[1] = dst[2] = src[x];

@@ -116,6 +116,7 @@ public:
     QCheckBox* CBOpenFileFolder = nullptr;
     QCheckBox* CBSaveFileFolder = nullptr;
     QCheckBox* CBNumberDuplicates = nullptr;
+    QCheckBox* CBKeepQuality = nullptr;
     QCheckBox* CBAskBeforeDiscard = nullptr;
 
     QWidget* TMainControls = nullptr;

@@ -101,6 +101,7 @@ void ReadSettings(SettingsModel& s, const IniFile& ini) {
     s.LimitToGlass = ini.ReadBool(kGeneral, "Limit To Glass", d.LimitToGlass);
     s.UseOrientation = ini.ReadBool(kGeneral, "Use Orientation", d.UseOrientation);
     s.AskBeforeDiscard = ini.ReadBool(kFile, "Ask Before Discard", d.AskBeforeDiscard);
+    s.KeepOriginalQuality = ini.ReadBool(kFile, "Keep Original Quality", d.KeepOriginalQuality);
     s.MaxMegapixels = std::max(0, ini.ReadInteger(kGeneral, "Max Megapixels", d.MaxMegapixels));
     if (s.RememberThresholds) {
         s.ThresholdR = ini.ReadString(kGeneral, "Red Threshold", d.ThresholdR);
@@ -170,6 +171,7 @@ void SaveSettings(const SettingsModel& s, IniFile& ini, bool windowNormal) {
     ini.WriteBool(kGeneral, "Limit To Glass", s.LimitToGlass);
     ini.WriteBool(kGeneral, "Use Orientation", s.UseOrientation);
     ini.WriteBool(kFile, "Ask Before Discard", s.AskBeforeDiscard);
+    ini.WriteBool(kFile, "Keep Original Quality", s.KeepOriginalQuality);
     ini.CommitWrites();
 }
 

@@ -64,6 +64,9 @@ struct SettingsModel {
     bool UseOrientation = true;
     // Open, a drop and Next ask before unsaved edits are discarded.
     bool AskBeforeDiscard = true;
+    // Saves code the edited blocks with the original's own quantisation
+    // tables, so nothing else is requantised and the file does not grow.
+    bool KeepOriginalQuality = false;
     // Photographs larger than this many megapixels are refused; 0 means the
     // program's default (500, or less where memory is small). No control in
     // the preferences: the value is set in the file ("Max Megapixels").

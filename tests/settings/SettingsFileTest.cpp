@@ -45,6 +45,7 @@ std::string FirstDifference(const SettingsModel& a, const SettingsModel& b) {
     SCARLEX_FIELD(StartupHints) SCARLEX_FIELD(RememberThresholds) SCARLEX_FIELD(ThresholdR)
     SCARLEX_FIELD(ThresholdRG) SCARLEX_FIELD(ThresholdRB) SCARLEX_FIELD(LimitToGlass)
     SCARLEX_FIELD(AskBeforeDiscard) SCARLEX_FIELD(UseOrientation) SCARLEX_FIELD(Maximised)
+    SCARLEX_FIELD(KeepOriginalQuality)
 #undef SCARLEX_FIELD
     return "";
 }
@@ -83,6 +84,7 @@ SettingsModel EveryValueChanged(const std::string& existingFolder) {
     s.AskBeforeDiscard = false;
     s.UseOrientation = false;
     s.Maximised = true;
+    s.KeepOriginalQuality = true;
     return s;
 }
 
@@ -148,7 +150,8 @@ TEST_F(SettingsFileTest, FreshFileIsWrittenInTheWriteOrder) {
               "Last Save Folder Name=\n"
               "Remember Last Save Folder=1\n"
               "Number Duplicate Files=1\n"
-              "Ask Before Discard=1\n");
+              "Ask Before Discard=1\n"
+              "Keep Original Quality=0\n");
 }
 
 TEST_F(SettingsFileTest, EveryKeyReadsBackAsWritten) {
