@@ -486,14 +486,13 @@ unsigned ModeOf(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
 }
 
-// Runs `during` in the middle of the save, after the output is built and
-// before it is put in place, where the metadata goes in.
+// Runs `during` in the middle of the save, after the output is written
+// beside its place and before it is put there, where the metadata goes in.
 void Meanwhile(SaveDocument& doc, std::function<void()> during) {
     doc.KeepsMetadata = [] { return true; };
-    doc.WriteWithMetadata = [during](std::span<const uint8_t> saved, const std::function<bool(std::span<const uint8_t>)>& sink) {
+    doc.StreamWithMetadata = [during](const SaveDocument::Producer& produce, const ByteSink& sink) {
+        CodecResult r = produce(sink);
         during();
-        CodecResult r;
-        r.ok = sink(saved);
         return r;
     };
 }
