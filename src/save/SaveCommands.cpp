@@ -211,14 +211,10 @@ bool SaveCommands::SaveTo(const std::string& out) {
     place.noReplace = !Exists(out);
     std::optional<FileBeside> file;
     ByteHasher hasher;  // the new file's fingerprint, when it replaces the open one
-    std::string openError;
     auto attempt = [&](PatchMode mode) {
         file.reset();
         file.emplace(out, place);
-        if (!file->ok()) {
-            openError = file->error();
-            return CodecResult::Failure(openError);
-        }
+        if (!file->ok()) return CodecResult::Failure(file->error());
         hasher = ByteHasher{};
         const ByteSink sink = [&](std::span<const uint8_t> piece) {
             if (outIsOpenFile) hasher.Add(piece);
@@ -242,9 +238,12 @@ bool SaveCommands::SaveTo(const std::string& out) {
         }
     }
     std::vector<uint8_t>().swap(original);
-    if (!openError.empty()) return fail(std::string(kCantOpenOutput) + "\n" + openError);
-    if (!file->error().empty()) return fail(std::string(kCantOpenOutput) + "\n" + file->error());
-    if (!r) {
+    if (!r || !file->error().empty()) {
+        // Nothing of a failed save stays beside the output while the user
+        // reads why.
+        const std::string writeError = file->error();
+        file.reset();
+        if (!writeError.empty()) return fail(std::string(kCantOpenOutput) + "\n" + writeError);
         if (r.kind == CodecFailure::Uncodable) return fail(UncodableRefusal(out));
         return fail(source + ": " + r.error);
     }
