@@ -143,8 +143,12 @@ int main(int argc, char** argv) {
     std::printf("photograph: %lld bytes; its coefficient arrays: %.1f MB\n", FileBytes(photo), arrays / 1e6);
 
     // Bytes the save holds beyond the bitmap and the coefficient arrays are
-    // its copy of the original's file and the output it writes.
+    // its copy of the original's file and what it holds of the output while
+    // writing it (the engine's stage, the head before the first scan).
     const long long fileBytes = FileBytes(photo);
+    // Its segments go back in front of every save, as the window's do.
+    TimgData meta;
+    meta.ProcessFile(photo);
     for (int edits : {1, 5, 20}) {
         std::vector<Rect> rows;
         for (int i = 0; i < edits; ++i) {
@@ -163,6 +167,7 @@ int main(int argc, char** argv) {
             doc.WorkBitmap = &edited;
             doc.SourceSampling = sampling;
             doc.UndoRows = [&rows] { return rows; };
+            UseMetadata(doc, meta);
             SaveCommands commands(platform, settings, doc);
             const Paired p = InTurns(
                 jpegtranPass,
@@ -182,11 +187,11 @@ int main(int argc, char** argv) {
             const SaveReport& report = commands.LastReport();
             long long areaBytes = 0;
             for (const PatchArea& a : report.engine.areas) areaBytes += 3LL * a.width * a.height;
-            std::printf("    heap at its peak beyond the bitmap: coefficient arrays %.2f MB + the original's file %.2f MB + "
-                        "output %.2f MB + %.1f KB else (patch areas: %.1f KB of pixels, %ld iMCUs)\n",
-                        arrays / 1e6, fileBytes / 1e6, report.outputSize / 1e6,
-                        (extra - arrays - fileBytes - report.outputSize) / 1e3, areaBytes / 1e3,
-                        report.engine.encodedImcus);
+            std::printf("    heap at its peak beyond the bitmap: %.2f MB = coefficient arrays %.2f MB + the original's "
+                        "file %.2f MB + %.1f KB else (output %.2f MB, not held; patch areas: %.1f KB of pixels, %ld "
+                        "iMCUs)\n",
+                        extra / 1e6, arrays / 1e6, fileBytes / 1e6, (extra - arrays - fileBytes) / 1e3,
+                        report.outputSize / 1e6, areaBytes / 1e3, report.engine.encodedImcus);
         }
     }
 

@@ -202,62 +202,148 @@ std::string SegmentName(uint8_t type, std::span<const uint8_t> data) {
 
 // ------------------------------------------------------------ final file
 
-MetaResult WriteJpegWithSegments(std::span<const TSection> kept, std::span<const uint8_t> saved, const ByteSink& sink) {
-    const std::size_t size = saved.size();
-    if (size < 2 || saved[0] != 0xFF || saved[1] != kSOI)
-        return MetaResult::Failure("the saved data is not JPEG (no start-of-image marker)");
-    for (const TSection& s : kept) {
-        if (!IsAppOrComment(s.Type)) return MetaResult::Failure("a kept segment is not a metadata segment");
-        if (s.Data.size() < 2 || s.Data.size() != s.Size || (std::size_t(s.Data[0]) << 8 | s.Data[1]) != s.Size)
-            return MetaResult::Failure("a kept segment is damaged");
-    }
+namespace {
 
-    // The saved data's own segments before its first scan: tables and frame
-    // stay; its APPn and COM segments give way to the kept ones. All of it
-    // is checked before the first byte goes out.
-    struct Range {
-        std::size_t from, to;
-    };
-    std::vector<Range> coding;
-    std::size_t p = 2, scan = 0;
-    while (!scan) {
-        if (p >= size) return MetaResult::Failure("the saved data holds no picture (no start of scan)");
-        if (saved[p] != 0xFF) return MetaResult::Failure("the saved data holds a damaged marker segment");
+constexpr const char* kNotJpeg = "the saved data is not JPEG (no start-of-image marker)";
+constexpr const char* kNoScan = "the saved data holds no picture (no start of scan)";
+constexpr const char* kDamaged = "the saved data holds a damaged marker segment";
+constexpr const char* kEndsInside = "the saved data ends inside a marker segment";
+constexpr const char* kNotWritten = "the output could not be written";
+
+}  // namespace
+
+// The walk over the saved data's segments before its first scan. It moves
+// on by whole segments only, so it can be called again as more data comes.
+// Incomplete: the data seen so far ends before the scan, and `why` says
+// what is wrong should no more come; Bad: the data is refused whatever
+// follows.
+JpegSegmentWriter::Head JpegSegmentWriter::Advance(std::span<const uint8_t> saved) {
+    const std::size_t size = saved.size();
+    if (size < 2) {
+        why_ = kNotJpeg;
+        return Head::Incomplete;
+    }
+    if (saved[0] != 0xFF || saved[1] != kSOI) {
+        why_ = kNotJpeg;
+        return Head::Bad;
+    }
+    for (;;) {
+        const std::size_t p = next_;
+        if (p >= size) {
+            why_ = kNoScan;
+            return Head::Incomplete;
+        }
+        if (saved[p] != 0xFF) {
+            why_ = kDamaged;
+            return Head::Bad;
+        }
         std::size_t q = p;
         while (q < size && saved[q] == 0xFF) ++q;
-        if (q >= size) return MetaResult::Failure("the saved data ends inside a marker segment");
+        if (q >= size) {
+            why_ = kEndsInside;
+            return Head::Incomplete;
+        }
         const uint8_t type = saved[q];
         if (type == kSOS) {
-            scan = q - 1;
-            break;
+            scan_ = q - 1;
+            return Head::Complete;
         }
-        if (type == kEOI) return MetaResult::Failure("the saved data holds no picture (no start of scan)");
-        if (type == 0x00 || type == 0x01 || (type >= 0xD0 && type <= kSOI))
-            return MetaResult::Failure("the saved data holds a damaged marker segment");
-        if (size - q - 1 < 2) return MetaResult::Failure("the saved data ends inside a marker segment");
+        if (type == kEOI) {
+            why_ = kNoScan;
+            return Head::Bad;
+        }
+        if (type == 0x00 || type == 0x01 || (type >= 0xD0 && type <= kSOI)) {
+            why_ = kDamaged;
+            return Head::Bad;
+        }
+        if (size - q - 1 < 2) {
+            why_ = kEndsInside;
+            return Head::Incomplete;
+        }
         const std::size_t length = std::size_t(saved[q + 1]) << 8 | saved[q + 2];
-        if (length < 2 || length > size - q - 1)
-            return MetaResult::Failure("the saved data holds a damaged marker segment");
+        if (length < 2) {
+            why_ = kDamaged;
+            return Head::Bad;
+        }
+        if (length > size - q - 1) {
+            why_ = kDamaged;
+            return Head::Incomplete;
+        }
         const std::size_t end = q + 1 + length;
-        if (!IsAppOrComment(type)) coding.push_back({q - 1, end});
-        p = end;
+        if (!IsAppOrComment(type)) coding_.push_back({p, end});
+        next_ = end;
+    }
+}
+
+JpegSegmentWriter::JpegSegmentWriter(std::span<const TSection> kept, ByteSink sink)
+    : kept_(kept), sink_(std::move(sink)) {}
+
+void JpegSegmentWriter::Send(std::span<const uint8_t> bytes) {
+    if (!refused_ && !bytes.empty() && !sink_(bytes)) refused_ = true;
+}
+
+bool JpegSegmentWriter::Reject(const char* why) {
+    why_ = why;
+    stage_ = Stage::Rejected;
+    std::vector<uint8_t>().swap(head_);
+    return false;
+}
+
+bool JpegSegmentWriter::Put(std::span<const uint8_t> piece) {
+    if (stage_ == Stage::Rejected || refused_) return false;
+    if (stage_ == Stage::Body) {
+        Send(piece);
+        return !refused_;
+    }
+    // The head is gathered only when it spans pieces; a whole file in one
+    // piece is walked where it lies.
+    std::span<const uint8_t> saved = piece;
+    if (!head_.empty()) {
+        head_.insert(head_.end(), piece.begin(), piece.end());
+        saved = head_;
+    }
+    if (!keptChecked_ && saved.size() >= 2 && saved[0] == 0xFF && saved[1] == kSOI) {
+        // Once the start of image is seen, as the whole-data write checks.
+        keptChecked_ = true;
+        for (const TSection& s : kept_) {
+            if (!IsAppOrComment(s.Type)) return Reject("a kept segment is not a metadata segment");
+            if (s.Data.size() < 2 || s.Data.size() != s.Size || (std::size_t(s.Data[0]) << 8 | s.Data[1]) != s.Size)
+                return Reject("a kept segment is damaged");
+        }
+    }
+    const Head state = Advance(saved);
+    if (state == Head::Bad) return Reject(why_);
+    if (state == Head::Incomplete) {
+        if (head_.empty()) head_.assign(piece.begin(), piece.end());
+        return true;
     }
 
-    bool written = true;
-    auto put = [&](std::span<const uint8_t> bytes) {
-        if (written && !bytes.empty()) written = sink(bytes);
-    };
+    // Everything before the scan is known good: the file can begin.
     static constexpr uint8_t kStart[] = {0xFF, kSOI};
-    put(kStart);
-    for (const TSection& s : kept) {
+    Send(kStart);
+    for (const TSection& s : kept_) {
         const uint8_t marker[] = {0xFF, s.Type};
-        put(marker);
-        put(s.Data);
+        Send(marker);
+        Send(s.Data);
     }
-    for (const Range& r : coding) put(saved.subspan(r.from, r.to - r.from));
-    put(saved.subspan(scan));
-    if (!written) return MetaResult::Failure("the output could not be written");
+    for (const Range& r : coding_) Send(saved.subspan(r.from, r.to - r.from));
+    Send(saved.subspan(scan_));
+    stage_ = Stage::Body;
+    std::vector<uint8_t>().swap(head_);
+    std::vector<Range>().swap(coding_);
+    return !refused_;
+}
+
+MetaResult JpegSegmentWriter::Finish() {
+    if (stage_ != Stage::Body) return MetaResult::Failure(why_);
+    if (refused_) return MetaResult::Failure(kNotWritten);
     return MetaResult::Success();
+}
+
+MetaResult WriteJpegWithSegments(std::span<const TSection> kept, std::span<const uint8_t> saved, const ByteSink& sink) {
+    JpegSegmentWriter writer(kept, sink);
+    writer.Put(saved);
+    return writer.Finish();
 }
 
 // ------------------------------------------------------------------ TimgData

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "common/ByteSink.h"
+
 namespace scarlex {
 
 class TImageInfo;
@@ -58,10 +60,6 @@ SegmentFate FateOf(uint8_t type, std::span<const uint8_t> data);
 // A short name for listings: "EXIF", "XMP", "ICC profile", "MPF", "DQT", ...
 std::string SegmentName(uint8_t type, std::span<const uint8_t> data);
 
-// Receives the final file's bytes piece by piece, in order; false stops the
-// write.
-using ByteSink = std::function<bool(std::span<const uint8_t>)>;
-
 // The final file from kept segments and saved JPEG data in memory: SOI,
 // `kept` in the given order, then `saved` past its SOI without its own APPn
 // and COM segments (the kept ones take their place, so none appears twice),
@@ -69,6 +67,48 @@ using ByteSink = std::function<bool(std::span<const uint8_t>)>;
 // has damaged segments before its first scan or no scan is refused before
 // anything reaches the sink.
 MetaResult WriteJpegWithSegments(std::span<const TSection> kept, std::span<const uint8_t> saved, const ByteSink& sink);
+
+// WriteJpegWithSegments for saved data that arrives in pieces of any size:
+// the pieces before the saved data's first scan are held (tables and frame,
+// small) until that scan begins, then the same bytes go out as the
+// whole-data write gives, and the rest passes straight through. Nothing
+// reaches the sink before the part in front of the scan has been checked.
+class JpegSegmentWriter {
+public:
+    // `kept` must outlive the writer.
+    JpegSegmentWriter(std::span<const TSection> kept, ByteSink sink);
+    JpegSegmentWriter(const JpegSegmentWriter&) = delete;
+    JpegSegmentWriter& operator=(const JpegSegmentWriter&) = delete;
+
+    // The next piece of the saved data; false once the data was rejected or
+    // the sink refused a piece (the writer takes nothing more).
+    bool Put(std::span<const uint8_t> piece);
+    // Whether the saved data itself was refused (as opposed to the sink).
+    bool Rejected() const { return stage_ == Stage::Rejected; }
+    // After the last piece: success, or why the file is not complete.
+    MetaResult Finish();
+
+private:
+    enum class Stage { Head, Body, Rejected };
+    enum class Head { Incomplete, Complete, Bad };
+    struct Range {
+        std::size_t from, to;
+    };
+    Head Advance(std::span<const uint8_t> saved);
+    void Send(std::span<const uint8_t> bytes);
+    bool Reject(const char* why);
+
+    std::span<const TSection> kept_;
+    ByteSink sink_;
+    Stage stage_ = Stage::Head;
+    bool keptChecked_ = false;
+    bool refused_ = false;
+    const char* why_ = "the saved data is not JPEG (no start-of-image marker)";
+    std::vector<uint8_t> head_;   // the pieces so far, while the head spans several
+    std::size_t next_ = 2;        // where the walk goes on
+    std::size_t scan_ = 0;        // where the first scan begins
+    std::vector<Range> coding_;   // the saved data's own segments that stay
+};
 
 // The saved JPEG data that WriteEXIFJpeg puts behind the kept segments:
 // the file's bytes exactly as loaded.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "transform/CoefficientPatch.h"
 
@@ -70,6 +71,8 @@ int EncodeAreaCore(JpegErrorManager* err, const Bitmap* bitmap, const PatchArea*
     return 0;
 }
 
+constexpr const char* kRefused = "the output could not be written";
+
 long Ceil(long a, long b) { return (a + b - 1) / b; }
 
 // Where the original comes from.
@@ -79,7 +82,7 @@ struct Original {
 };
 
 CodecResult Run(const Original& original, const Bitmap& bitmap, const Sampling& sampling,
-                const std::vector<Rect>& rows, PatchMode mode, std::vector<uint8_t>& out, PatchEngineReport* report) {
+                const std::vector<Rect>& rows, PatchMode mode, const ByteSink& sink, PatchEngineReport* report) {
     PatchEngineReport local;
     if (!report) report = &local;
     *report = PatchEngineReport{};
@@ -109,23 +112,24 @@ CodecResult Run(const Original& original, const Bitmap& bitmap, const Sampling& 
     for (const Rect& row : rows)
         if (std::optional<PatchArea> a = AreaForRow(row, f.width, f.height, grid)) report->areas.push_back(*a);
 
-    std::vector<uint8_t> result;
     if (report->areas.empty()) {
-        // Nothing to replace: the original stays as it is, byte for byte.
+        // Nothing to replace: the original goes out as it is, byte for byte.
         report->unchanged = true;
         if (!original.path) {
-            result.assign(original.bytes.begin(), original.bytes.end());
+            if (!original.bytes.empty() && !sink(original.bytes)) return failure(kRefused);
         } else {
             FILE* file = std::fopen(original.path->c_str(), "rb");
             if (!file) return failure("can't open");
             unsigned char chunk[65536];
             std::size_t n;
-            while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) result.insert(result.end(), chunk, chunk + n);
+            bool taken = true;
+            while (taken && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+                taken = sink(std::span<const uint8_t>(chunk, n));
             const bool bad = std::ferror(file) != 0;
             std::fclose(file);
+            if (!taken) return failure(kRefused);
             if (bad) return failure("read error");
         }
-        out.swap(result);
         CodecResult ok;
         ok.ok = true;
         return ok;
@@ -170,9 +174,8 @@ CodecResult Run(const Original& original, const Bitmap& bitmap, const Sampling& 
     report->replacedImcus = static_cast<long>(std::unique(replaced.begin(), replaced.end()) - replaced.begin());
 
     PatchWriteReport written;
-    r = patcher.Write(mode == PatchMode::Default ? OutputCoding::Plain : OutputCoding::LikeOriginal, result, &written);
+    r = patcher.Write(mode == PatchMode::Default ? OutputCoding::Plain : OutputCoding::LikeOriginal, sink, &written);
     if (!r) return failure(r.error, r.kind);
-    out.swap(result);
     report->tablesChanged = written.tablesChanged;
     report->progressive = written.progressive;
     report->arithmetic = written.arithmetic;
@@ -230,12 +233,44 @@ CodecResult EncodeArea(const Bitmap& bitmap, const PatchArea& area, const AreaCo
     return ok;
 }
 
+CodecResult BuildPatchedJpegTo(std::span<const uint8_t> original, const Bitmap& bitmap, const Sampling& sampling,
+                               const std::vector<Rect>& rows, PatchMode mode, const ByteSink& sink,
+                               PatchEngineReport* report) {
+    Original o;
+    o.bytes = original;
+    return Run(o, bitmap, sampling, rows, mode, sink, report);
+}
+
+namespace {
+
+// The output gathered in memory, handed over only when complete.
+CodecResult IntoVector(const Original& o, const Bitmap& bitmap, const Sampling& sampling, const std::vector<Rect>& rows,
+                       PatchMode mode, std::vector<uint8_t>& out, PatchEngineReport* report) {
+    std::vector<uint8_t> result;
+    bool outOfMemory = false;
+    const ByteSink collect = [&](std::span<const uint8_t> piece) {
+        try {
+            result.insert(result.end(), piece.begin(), piece.end());
+            return true;
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+            return false;
+        }
+    };
+    CodecResult r = Run(o, bitmap, sampling, rows, mode, collect, report);
+    if (outOfMemory) return CodecResult::Failure("not enough memory for the output");
+    if (r) out.swap(result);
+    return r;
+}
+
+}  // namespace
+
 CodecResult BuildPatchedJpeg(std::span<const uint8_t> original, const Bitmap& bitmap, const Sampling& sampling,
                              const std::vector<Rect>& rows, PatchMode mode, std::vector<uint8_t>& out,
                              PatchEngineReport* report) {
     Original o;
     o.bytes = original;
-    return Run(o, bitmap, sampling, rows, mode, out, report);
+    return IntoVector(o, bitmap, sampling, rows, mode, out, report);
 }
 
 CodecResult BuildPatchedJpegFromFile(const std::string& original, const Bitmap& bitmap, const Sampling& sampling,
@@ -243,7 +278,7 @@ CodecResult BuildPatchedJpegFromFile(const std::string& original, const Bitmap& 
                                      PatchEngineReport* report) {
     Original o;
     o.path = &original;
-    return Run(o, bitmap, sampling, rows, mode, out, report);
+    return IntoVector(o, bitmap, sampling, rows, mode, out, report);
 }
 
 }  // namespace scarlex

@@ -3,8 +3,8 @@
 // every undo row, oldest first, the iMCU-aligned area around its rectangle
 // is encoded alone from the working bitmap and pasted over the original's
 // blocks (later rows over earlier ones); the tables are brought together
-// once and the photograph is written once, into memory, ready for the
-// metadata writer to put the kept segments in front.
+// once and the photograph is written once, through a sink (the metadata
+// writer in front of the file) or into memory.
 //
 // Default mode: the areas are coded as the full re-encode codes them
 // (quality 75, the original's sampling), so the output is the one the
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "codec/JpegError.h"
+#include "common/ByteSink.h"
 #include "common/Bitmap.h"
 #include "common/Rect.h"
 #include "common/Sampling.h"
@@ -98,8 +99,15 @@ struct PatchEngineReport {
 // first). The bitmap must have the original's size and, for a colour
 // original, its sampling factors. With no row inside the picture the
 // output is the original's bytes as they are. Warnings about damaged data
-// in the original come back in the result, as the codec's do; on failure
-// `out` is left as it was.
+// in the original come back in the result, as the codec's do.
+//
+// The output goes to `sink` as it is made, in pieces; nothing beyond the
+// engine's 16 KiB stage is held. On failure the sink may have taken part
+// of it: its receiver must drop what it got.
+CodecResult BuildPatchedJpegTo(std::span<const uint8_t> original, const Bitmap& bitmap, const Sampling& sampling,
+                               const std::vector<Rect>& rows, PatchMode mode, const ByteSink& sink,
+                               PatchEngineReport* report = nullptr);
+// The same gathered into `out`; on failure `out` is left as it was.
 CodecResult BuildPatchedJpeg(std::span<const uint8_t> original, const Bitmap& bitmap, const Sampling& sampling,
                              const std::vector<Rect>& rows, PatchMode mode, std::vector<uint8_t>& out,
                              PatchEngineReport* report = nullptr);

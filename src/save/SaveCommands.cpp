@@ -44,6 +44,21 @@ void UseMetadata(SaveDocument& doc, const TimgData& meta) {
         if (meta.KeepsSegments()) return FromMeta(meta.WriteJpeg(saved, false, sink));
         return FromMeta(sink(saved) ? MetaResult::Success() : MetaResult::Failure("the output could not be written"));
     };
+    doc.StreamWithMetadata = [&meta](const SaveDocument::Producer& produce, const ByteSink& sink) {
+        if (!meta.KeepsSegments()) return produce(sink);
+        std::vector<TSection> kept;
+        try {
+            kept = meta.KeptSegments(false);
+        } catch (const std::bad_alloc&) {
+            return CodecResult::Failure("not enough memory to rebuild the JPEG file");
+        }
+        JpegSegmentWriter writer(kept, sink);
+        CodecResult made = produce([&writer](std::span<const uint8_t> piece) { return writer.Put(piece); });
+        if (writer.Rejected()) return FromMeta(writer.Finish());
+        if (!made) return made;
+        const MetaResult m = writer.Finish();
+        return m ? made : FromMeta(m);
+    };
 }
 
 bool SaveCommands::Save1Click() {
@@ -186,51 +201,54 @@ bool SaveCommands::SaveTo(const std::string& out) {
     const std::vector<Rect> rows = doc_.UndoRows ? doc_.UndoRows() : std::vector<Rect>{};
     report_.undoRows = static_cast<int>(rows.size());
     report_.mode = settings_.KeepOriginalQuality ? PatchMode::KeepQuality : PatchMode::Default;
-    std::vector<uint8_t> image;
-    CodecResult r = BuildPatchedJpeg(original, *doc_.WorkBitmap, doc_.SourceSampling, rows, report_.mode, image,
-                                     &report_.engine);
-    if (!r && r.kind == CodecFailure::Uncodable && report_.mode == PatchMode::Default) {
+
+    // The file is written once, kept segments first, beside the output, as
+    // the engine makes it; it gets the original's permission bits and never
+    // replaces a file that was not there when the save began. Each attempt
+    // starts a file of its own: what a failed one wrote goes with it.
+    PlaceOptions place;
+    place.permissionsFrom = source;
+    place.noReplace = !Exists(out);
+    std::optional<FileBeside> file;
+    ByteHasher hasher;  // the new file's fingerprint, when it replaces the open one
+    auto attempt = [&](PatchMode mode) {
+        file.reset();
+        file.emplace(out, place);
+        if (!file->ok()) return CodecResult::Failure(file->error());
+        hasher = ByteHasher{};
+        const ByteSink sink = [&](std::span<const uint8_t> piece) {
+            if (outIsOpenFile) hasher.Add(piece);
+            return file->Write(piece);
+        };
+        const SaveDocument::Producer produce = [&](const ByteSink& to) {
+            return BuildPatchedJpegTo(original, *doc_.WorkBitmap, doc_.SourceSampling, rows, mode, to, &report_.engine);
+        };
+        return doc_.StreamWithMetadata ? doc_.StreamWithMetadata(produce, sink) : produce(sink);
+    };
+    CodecResult r = attempt(report_.mode);
+    if (!r && r.kind == CodecFailure::Uncodable && report_.mode == PatchMode::Default && file->error().empty()) {
         // Common tables would push coefficients past what the coding
         // carries. With the original's own tables nothing is rescaled, so
         // the edits can still be saved; the user is told, not asked.
-        r = BuildPatchedJpeg(original, *doc_.WorkBitmap, doc_.SourceSampling, rows, PatchMode::KeepQuality, image,
-                             &report_.engine);
+        r = attempt(PatchMode::KeepQuality);
         if (r) {
             report_.mode = PatchMode::KeepQuality;
             report_.keptQualityInstead = true;
             report_.note = KeptQualityNote(out);
         }
     }
-    if (!r) {
+    std::vector<uint8_t>().swap(original);
+    if (!r || !file->error().empty()) {
+        // Nothing of a failed save stays beside the output while the user
+        // reads why.
+        const std::string writeError = file->error();
+        file.reset();
+        if (!writeError.empty()) return fail(std::string(kCantOpenOutput) + "\n" + writeError);
         if (r.kind == CodecFailure::Uncodable) return fail(UncodableRefusal(out));
         return fail(source + ": " + r.error);
     }
-    std::vector<uint8_t>().swap(original);
     report_.appliedRows = report_.engine.appliedRows;
     report_.replacedImcus = report_.engine.replacedImcus;
-
-    // The file is written once, kept segments first, beside the output; it
-    // gets the original's permission bits and never replaces a file that
-    // was not there when the save began.
-    PlaceOptions place;
-    place.permissionsFrom = source;
-    place.noReplace = !Exists(out);
-    FileBeside file(out, place);
-    if (!file.ok()) return fail(std::string(kCantOpenOutput) + "\n" + file.error());
-    ByteHasher hasher;  // the new file's fingerprint, when it replaces the open one
-    const ByteSink sink = [&](std::span<const uint8_t> piece) {
-        if (outIsOpenFile) hasher.Add(piece);
-        return file.Write(piece);
-    };
-    if (doc_.WriteWithMetadata) {
-        r = doc_.WriteWithMetadata(image, sink);
-    } else {
-        r = CodecResult{};
-        r.ok = sink(image);
-    }
-    if (!file.error().empty()) return fail(std::string(kCantOpenOutput) + "\n" + file.error());
-    if (!r) return fail(r.error);
-    std::vector<uint8_t>().swap(image);
     if (!StillAsRead(source, read)) return fail(ChangedOnDiskRefusal(source));
 
     if (plan.relocate && outIsOpenFile) {
@@ -238,14 +256,14 @@ bool SaveCommands::SaveTo(const std::string& out) {
         // its new name as well, then put the output over the old one.
         if (const std::string why = LinkOrCopyFileTo(doc_.OpenFilePath, plan.relocated); !why.empty())
             return fail("The original could not be moved to " + plan.relocated + ", so nothing was saved:\n" + why);
-        if (const std::string why = file.Commit(); !why.empty()) {
+        if (const std::string why = file->Commit(); !why.empty()) {
             ::unlink(plan.relocated.c_str());  // the second name made just now
             return fail(std::string(kCantOpenOutput) + "\n" + why);
         }
         doc_.OriginalPath = plan.relocated;
         report_.relocatedOriginal = plan.relocated;
     } else {
-        if (const std::string why = file.Commit(); !why.empty())
+        if (const std::string why = file->Commit(); !why.empty())
             return fail(std::string(kCantOpenOutput) + "\n" + why);
         if (plan.relocate) {
             if (const std::string why = MoveFileTo(doc_.OpenFilePath, plan.relocated); why.empty()) {

@@ -6,9 +6,9 @@
 //
 // Nothing is written under the output's name until the whole file is ready:
 // the original is read into memory and checked against the file as it was
-// loaded, the finished file is written beside the output (with the
-// original's permission bits) and renamed into place once the original is
-// seen unchanged. Only then is the original renamed or moved. A failed save says
+// loaded, the file is written beside the output (with the original's
+// permission bits) as the engine makes it, and renamed into place once it
+// is complete and the original is seen unchanged. Only then is the original renamed or moved. A failed save says
 // why, leaves the original where it is, and leaves Saved as it was. The
 // output is never the relocated original, and an output that takes the
 // original's own name is put there only once the original is safe under
@@ -57,6 +57,12 @@ struct SaveDocument {
     // which returns false when it cannot take them.
     std::function<CodecResult(std::span<const uint8_t> saved, const std::function<bool(std::span<const uint8_t>)>& sink)>
         WriteWithMetadata;
+    // The same as the saved data is made: `produce` writes the saved JPEG
+    // data into the sink it is given; the final file's bytes go to `sink`
+    // as they come. The result is the producer's (its failure kind
+    // included) unless the saved data itself was refused.
+    using Producer = std::function<CodecResult(const ByteSink&)>;
+    std::function<CodecResult(const Producer& produce, const ByteSink& sink)> StreamWithMetadata;
 };
 
 struct SaveReport {

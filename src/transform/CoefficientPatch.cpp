@@ -33,12 +33,11 @@ struct LinkedError {
     CoefficientPatcher::State* state;
 };
 
-// Output into a vector.
-struct VectorDest {
+// Output through a small staging buffer into the caller's sink.
+struct SinkDest {
     jpeg_destination_mgr pub;  // must stay first
-    std::vector<uint8_t>* out;
-    std::size_t reserve;
-    bool outOfMemory;
+    const ByteSink* sink;
+    std::size_t emitted;  // bytes handed to the sink so far
     JOCTET stage[16384];
 };
 
@@ -58,7 +57,7 @@ struct CoefficientPatcher::State {
     bool read = false;
     jvirt_barray_ptr* arrays = nullptr;
     FILE* file = nullptr;
-    VectorDest dest{};
+    SinkDest dest{};
 
     // Harmonised tables, by slot of the original.
     bool targetSet = false;
@@ -99,34 +98,35 @@ jpeg_error_mgr* Link(LinkedError* e, State* s) {
 j_common_ptr Common(j_decompress_ptr p) { return reinterpret_cast<j_common_ptr>(p); }
 j_common_ptr Common(j_compress_ptr p) { return reinterpret_cast<j_common_ptr>(p); }
 
-// Output goes through a small staging buffer into a vector reserved at a
-// guess of the final size, so that untouched capacity is never written.
+// The stage is handed on whenever it fills and once at the end; only
+// whole pieces reach the sink, never untouched stage.
 void DestInit(j_compress_ptr cinfo) {
-    auto* d = reinterpret_cast<VectorDest*>(cinfo->dest);
-    d->outOfMemory = false;
-    try {
-        d->out->clear();
-        d->out->reserve(d->reserve);
-    } catch (const std::bad_alloc&) {
-        d->outOfMemory = true;
-    }
-    if (d->outOfMemory) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
+    auto* d = reinterpret_cast<SinkDest*>(cinfo->dest);
+    d->emitted = 0;
     d->pub.next_output_byte = d->stage;
     d->pub.free_in_buffer = sizeof d->stage;
 }
 
 void Flush(j_compress_ptr cinfo, std::size_t count) {
-    auto* d = reinterpret_cast<VectorDest*>(cinfo->dest);
+    auto* d = reinterpret_cast<SinkDest*>(cinfo->dest);
+    if (count == 0) return;
+    bool taken = false, outOfMemory = false;
     try {
-        d->out->insert(d->out->end(), d->stage, d->stage + count);
+        taken = (*d->sink)(std::span<const uint8_t>(d->stage, count));
     } catch (const std::bad_alloc&) {
-        d->outOfMemory = true;
+        outOfMemory = true;
     }
-    if (d->outOfMemory) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
+    if (outOfMemory) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
+    if (!taken) {
+        auto* e = reinterpret_cast<LinkedError*>(cinfo->err);
+        e->state->refusal = "the output could not be written";
+        ERREXIT(cinfo, JERR_FILE_WRITE);
+    }
+    d->emitted += count;
 }
 
 boolean DestEmpty(j_compress_ptr cinfo) {
-    auto* d = reinterpret_cast<VectorDest*>(cinfo->dest);
+    auto* d = reinterpret_cast<SinkDest*>(cinfo->dest);
     Flush(cinfo, sizeof d->stage);
     d->pub.next_output_byte = d->stage;
     d->pub.free_in_buffer = sizeof d->stage;
@@ -134,7 +134,7 @@ boolean DestEmpty(j_compress_ptr cinfo) {
 }
 
 void DestTerm(j_compress_ptr cinfo) {
-    auto* d = reinterpret_cast<VectorDest*>(cinfo->dest);
+    auto* d = reinterpret_cast<SinkDest*>(cinfo->dest);
     Flush(cinfo, sizeof d->stage - d->pub.free_in_buffer);
 }
 
@@ -810,6 +810,23 @@ CodecResult CoefficientPatcher::Paste(std::span<const uint8_t> patch, int column
 }
 
 CodecResult CoefficientPatcher::Write(OutputCoding coding, std::vector<uint8_t>& out, PatchWriteReport* report) {
+    out.clear();
+    try {
+        // Common tables make the coefficients larger and the file with them.
+        out.reserve(policy_ == TablePolicy::Harmonise && s_->targetSet ? reserve_ * 7 / 4 + 65536 : reserve_ + 65536);
+    } catch (const std::bad_alloc&) {
+        return CodecResult::Failure("not enough memory for the output");
+    }
+    const ByteSink sink = [&out](std::span<const uint8_t> piece) {
+        out.insert(out.end(), piece.begin(), piece.end());
+        return true;
+    };
+    CodecResult r = Write(coding, sink, report);
+    if (!r) out.clear();
+    return r;
+}
+
+CodecResult CoefficientPatcher::Write(OutputCoding coding, const ByteSink& sink, PatchWriteReport* report) {
     PatchWriteReport local;
     if (!report) report = &local;
     *report = PatchWriteReport{};
@@ -828,23 +845,20 @@ CodecResult CoefficientPatcher::Write(OutputCoding coding, std::vector<uint8_t>&
         }
     }
     s_->rescaled = true;
-    s_->dest.out = &out;
-    // Common tables make the coefficients larger and the file with them.
-    s_->dest.reserve = policy_ == TablePolicy::Harmonise && s_->targetSet ? reserve_ * 7 / 4 + 65536 : reserve_ + 65536;
+    s_->dest.sink = &sink;
     int rc = WriteCore(s_.get(), coding, true, report);
+    // The encoder may be stricter about a scan script than the decoder was:
+    // write with a standard one instead. It says so before the first byte
+    // goes out; once the sink has taken bytes nothing can be taken back.
     if (rc == 1 && coding == OutputCoding::LikeOriginal && !s_->broken && s_->failed == &s_->dstErr &&
-        !s_->script.empty()) {
-        // The encoder may be stricter about a scan script than the decoder
-        // was: write with a standard one instead.
+        !s_->refusal && s_->dest.emitted == 0 && !s_->script.empty()) {
         *report = PatchWriteReport{};
         s_->failed = nullptr;
         rc = WriteCore(s_.get(), coding, false, report);
         report->scriptFallback = true;
     }
-    if (rc != 0) {
-        out.clear();
-        return Finish(false);
-    }
+    s_->dest.sink = nullptr;
+    if (rc != 0) return Finish(false);
     if (!report->progressive && !report->arithmetic && coding == OutputCoding::Plain) report->huffman = HuffmanChoice::Standard;
     return Finish(true);
 }

@@ -2,7 +2,7 @@
 // One pass over an original photograph at the level of quantised DCT
 // coefficients: its coefficient arrays are read once, areas of freshly
 // coded blocks (small JPEGs with the same component layout) are pasted over
-// them, and the result is written once, into memory.
+// them, and the result is written once, into memory or through a sink.
 //
 // Blocks outside the pasted areas are never decoded to pixels. Under
 // TablePolicy::Harmonise the output's tables are the element-wise greatest
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "codec/JpegError.h"
+#include "common/ByteSink.h"
 
 namespace scarlex {
 
@@ -95,6 +96,10 @@ public:
     // header, the original's comment segments, then the image. `out` is
     // replaced.
     CodecResult Write(OutputCoding coding, std::vector<uint8_t>& out, PatchWriteReport* report = nullptr);
+    // The same into `sink`, in pieces of at most 16 KiB, holding no more
+    // of the output than that. A sink that refuses a piece ends the write
+    // ("the output could not be written"); what it took stays taken.
+    CodecResult Write(OutputCoding coding, const ByteSink& sink, PatchWriteReport* report = nullptr);
 
     struct State;
 

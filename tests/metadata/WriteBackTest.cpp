@@ -127,6 +127,67 @@ TEST(WriteBack, SinkGetsTheFileAndItsFailureIsReported) {
     EXPECT_TRUE(WriteJpegWithSegments({}, SavedData(), ignore));
 }
 
+// The writer fed in pieces of any size gives what the whole-data write
+// gives: the same bytes, or the same refusal with nothing sent.
+TEST(WriteBack, PiecesOfAnySizeGiveTheWholeDataWrite) {
+    TimgData meta;
+    ASSERT_TRUE(Walk(meta, JpegBuilder().Seg(APP1, ExifPayload()).Seg(COM, "kept").Scan()));
+    const std::vector<TSection> kept = meta.KeptSegments();
+    const TSection notMeta{DQT, 3, {0, 3, 1}};
+    const Bytes good = JpegBuilder().Seg(APP0, JfifPayload()).Table().Seg(COM, "own").Raw({0xFF}).Table(SOF0)
+                           .Table(DHT, 300).Scan();
+    const Bytes cases[] = {
+        good,
+        SavedData(),
+        Bytes(good.begin(), good.begin() + 40),                       // ends in the head
+        Bytes(good.begin(), good.begin() + 3),                        // ends inside a marker
+        JpegBuilder().Table().Raw({0xFF, 0xD9}).Scan(),               // EOI before the scan
+        JpegBuilder().Raw({0xFF, DQT, 0x40, 0x00, 1, 2}),             // a length past the end
+        JpegBuilder().Raw({0xFF, DQT, 0x00, 0x01}).Scan(),            // a length below 2
+        JpegBuilder().Table().Raw({0x00}).Scan(),                     // not a marker
+        Bytes{0xFF, 0xD8},
+        Bytes{0xFF},
+        Bytes{},
+        Bytes{0x89, 'P', 'N', 'G'},
+    };
+    for (std::size_t c = 0; c < std::size(cases); ++c)
+        for (const std::vector<TSection>& segments : {kept, std::vector<TSection>{}, std::vector<TSection>{notMeta}}) {
+            const Bytes& saved = cases[c];
+            Bytes whole;
+            const MetaResult expected = WriteJpegWithSegments(segments, saved, [&](std::span<const uint8_t> piece) {
+                whole.insert(whole.end(), piece.begin(), piece.end());
+                return true;
+            });
+            for (std::size_t size : {1, 2, 3, 7, 64, 4096}) {
+                Bytes streamed;
+                JpegSegmentWriter writer(segments, [&](std::span<const uint8_t> piece) {
+                    streamed.insert(streamed.end(), piece.begin(), piece.end());
+                    return true;
+                });
+                for (std::size_t at = 0; at < saved.size(); at += size)
+                    if (!writer.Put(std::span<const uint8_t>(saved).subspan(at, std::min(size, saved.size() - at)))) break;
+                const MetaResult got = writer.Finish();
+                EXPECT_EQ(got.ok, expected.ok) << c << " in pieces of " << size;
+                EXPECT_EQ(got.error, expected.error) << c << " in pieces of " << size;
+                EXPECT_EQ(FirstByteDifference(streamed, whole), "") << c << " in pieces of " << size;
+                if (!expected.ok) {
+                    EXPECT_TRUE(streamed.empty()) << c;
+                }
+            }
+        }
+
+    // A sink that stops part way: the writer takes nothing more.
+    int calls = 0;
+    JpegSegmentWriter writer(kept, [&](std::span<const uint8_t>) { return ++calls < 3; });
+    bool taken = true;
+    for (std::size_t at = 0; at < good.size() && taken; ++at) taken = writer.Put(std::span<const uint8_t>(good).subspan(at, 1));
+    EXPECT_FALSE(taken);
+    EXPECT_FALSE(writer.Rejected());
+    EXPECT_FALSE(writer.Put(std::span<const uint8_t>(good).subspan(0, 1)));
+    EXPECT_EQ(calls, 3);
+    EXPECT_FALSE(writer.Finish());
+}
+
 // The saved data's own APPn and COM segments give way to the kept ones
 // wherever they stand before the scan; its tables stay in their order.
 struct Leading {

@@ -404,7 +404,7 @@ TEST_F(SaveFixture, FailuresLoseNothingAndLeaveNothingBehind) {
 // within what 8-bit samples give and one block holding an AC value of 3000:
 // valid, and decoded without a warning, but no 8-bit Huffman code carries
 // such a value.
-void WriteWideCoefficientJpeg(const std::string& path, int w, int h, int wideX, int wideY) {
+void WriteWideCoefficientJpeg(const std::string& path, int w, int h, int wideX, int wideY, const std::string& comment = {}) {
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     jpeg_compress_struct c;
@@ -434,6 +434,8 @@ void WriteWideCoefficientJpeg(const std::string& path, int w, int h, int wideX, 
         }
     }
     jpeg_write_coefficients(&c, arrays);
+    if (!comment.empty())
+        jpeg_write_marker(&c, JPEG_COM, reinterpret_cast<const JOCTET*>(comment.data()), unsigned(comment.size()));
     jpeg_finish_compress(&c);
     jpeg_destroy_compress(&c);
     std::fclose(f);
@@ -469,6 +471,23 @@ TEST_F(SaveFixture, CoefficientsNoHuffmanCodeCarriesAreKeptOrTheSaveRefused) {
     ExpectLosslessOutsideAndCoveredInside(out, original, false);
 }
 
+// There the default attempt is refused only after the start of its file
+// has gone out (a long comment comes first); the file that is kept holds
+// nothing of that attempt.
+TEST_F(SaveFixture, TheFileKeptHoldsNothingOfARefusedAttempt) {
+    original = dir / "IMG_0001.jpg";
+    WriteWideCoefficientJpeg(original, 96, 48, 72, 24, std::string(40000, 'c'));
+    const std::vector<uint8_t> bytes = ReadFileBytes(original);
+    Load();
+    Edit({4, 4, 12, 12});
+    ASSERT_TRUE(commands.AutoSave1Click()) << (platform.messages.empty() ? "" : platform.messages.back().text);
+    ASSERT_TRUE(commands.LastReport().keptQualityInstead);
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(BuildPatchedJpeg(bytes, bmp, doc.SourceSampling, rows, PatchMode::KeepQuality, expected).ok);
+    EXPECT_TRUE(ReadFileBytes(dir / "IMG_0001 - nre.jpg") == expected);
+    EXPECT_EQ(FolderListing(dir.path()), (std::vector<std::string>{"IMG_0001 - nre.jpg", "IMG_0001.jpg"}));
+}
+
 TEST_F(SaveFixture, TheRelocatedOriginalIsNeverTheOutput) {
     MakeOriginal(64, 48);
     settings.RenameOriginal = true;
@@ -486,14 +505,13 @@ unsigned ModeOf(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
 }
 
-// Runs `during` in the middle of the save, after the output is built and
-// before it is put in place, where the metadata goes in.
+// Runs `during` in the middle of the save, after the output is written
+// beside its place and before it is put there, where the metadata goes in.
 void Meanwhile(SaveDocument& doc, std::function<void()> during) {
     doc.KeepsMetadata = [] { return true; };
-    doc.WriteWithMetadata = [during](std::span<const uint8_t> saved, const std::function<bool(std::span<const uint8_t>)>& sink) {
+    doc.StreamWithMetadata = [during](const SaveDocument::Producer& produce, const ByteSink& sink) {
+        CodecResult r = produce(sink);
         during();
-        CodecResult r;
-        r.ok = sink(saved);
         return r;
     };
 }
