@@ -867,12 +867,8 @@ void TMainForm::FixSuggestedPupils() {
         ShowReport(QStringLiteral("Showing the original: release B or untick View > Show Original to edit"));
         return;
     }
-    const scarlex::ThresholdConversion converted =
-        scarlex::ConvertThresholds(CurrentEditSettings(), scarlex::UserDecimalSeparator());
-    if (!converted.ok) {
-        Desktop.MessageBox(MsgType::Error, MsgButtons::Ok, converted.error);
-        return;
-    }
+    scarlex::ThresholdConversion converted;
+    if (!ConvertedThresholds(converted)) return;
     int fixed = 0;
     {
         scarlex::BusyCursor busy(Desktop);
@@ -1065,6 +1061,12 @@ void TMainForm::RenderView() {
 
 // --- Removal -------------------------------------------------------------
 
+bool TMainForm::ConvertedThresholds(scarlex::ThresholdConversion& converted) {
+    converted = scarlex::ConvertThresholds(CurrentEditSettings(), scarlex::UserDecimalSeparator());
+    if (!converted.ok) Desktop.MessageBox(MsgType::Error, MsgButtons::Ok, converted.error);
+    return converted.ok;
+}
+
 scarlex::EditSettings TMainForm::CurrentEditSettings() const {
     scarlex::EditSettings edit;
     edit.ThresholdRG = scarlex::FromQString(EThresholdRG->text());
@@ -1094,12 +1096,8 @@ void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
     }
     // The texts are converted once, before anything is touched: a box that
     // does not hold a number stops the removal with its message.
-    const scarlex::ThresholdConversion converted =
-        scarlex::ConvertThresholds(CurrentEditSettings(), scarlex::UserDecimalSeparator());
-    if (!converted.ok) {
-        Desktop.MessageBox(MsgType::Error, MsgButtons::Ok, converted.error);
-        return;
-    }
+    scarlex::ThresholdConversion converted;
+    if (!ConvertedThresholds(converted)) return;
 
     scarlex::ViewState& view = ImageOnForm->State();
     scarlex::RemovalView numbers;

@@ -252,6 +252,8 @@ private:
     void ApplySettings();
     void ConnectView();
     scarlex::EditSettings CurrentEditSettings() const;
+    // The threshold boxes as numbers; false, after telling the user why, when one is not.
+    bool ConvertedThresholds(scarlex::ThresholdConversion& converted);
     // The close prompt's question, asked where edits on screen would be
     // lost. True when they may go: nothing unsaved, No, or Yes and a save
     // that completed. A load asks only while AskBeforeDiscard is set.
