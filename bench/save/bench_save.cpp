@@ -1,15 +1,15 @@
-// A save of a 6000x4000 quality-92 4:2:0 photograph with 1, 5 and 20 edits,
-// as ratios against one `jpegtran -copy comments` pass over the same file
-// and against the same chain run with jpegtran (after the same full
-// re-encode), all measured in this run: the save commands' chain, and the
-// one-pass engine in both modes with the heap it needs beyond the
-// original's coefficient arrays and its output. Last, a `scarlex-cli fix`
-// of the same shape (decode, 20 grey circles, engine, one write) against
-// `djpeg` plus one `jpegtran -copy comments` pass. Needs djpeg and jpegtran
-// on the PATH.
+// Saves of a 6000x4000 quality-92 4:2:0 photograph through the save
+// commands, with 1, 5 and 20 edits in both modes, as ratios against one
+// `jpegtran -copy comments` pass over the same file measured in turn, with
+// the heap a save needs beyond the bitmap. Last, the real `scarlex-cli fix`
+// with 20 grey circles against `djpeg` plus one `jpegtran -copy comments`
+// pass, both timed by hyperfine, with the command's peak resident size.
+// Needs djpeg and jpegtran on the PATH, and hyperfine for the last part.
 
 #include <cstdio>
 #include <jpeglib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,7 +28,6 @@
 #include "editing/EditScript.h"
 #include "metadata/ImgData.h"
 #include "platform/ScriptedPlatform.h"
-#include "save/PatchChain.h"
 #include "save/PatchEngine.h"
 #include "save/SaveCommands.h"
 
@@ -48,13 +47,6 @@ long long FileBytes(const std::string& path) {
     const long long n = std::ftell(f);
     std::fclose(f);
     return n;
-}
-
-bool WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
 }
 
 // What libjpeg holds for the whole picture's coefficients: every
@@ -78,6 +70,33 @@ void Grey(Bitmap& bmp, const Rect& r) {
             uint8_t* p = bmp.Pixel(x, y);
             p[0] = p[1] = p[2] = uint8_t((p[0] + p[1] + p[2]) / 3);
         }
+}
+
+// The "mean" of every command in a hyperfine JSON export, in order.
+std::vector<double> JsonMeans(const std::string& path) {
+    std::vector<double> means;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return means;
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+    std::fclose(f);
+    for (std::size_t at = 0; (at = text.find("\"mean\":", at)) != std::string::npos; at += 7)
+        means.push_back(std::atof(text.c_str() + at + 7));
+    return means;
+}
+
+// The highest resident size of one run of a shell command.
+long long PeakResidentBytes(const std::string& command) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return -1;
+    return static_cast<long long>(usage.ru_maxrss) * 1024;
 }
 
 double Median(std::vector<double> v) {
@@ -123,118 +142,82 @@ int main(int argc, char** argv) {
     const long long arrays = CoefficientArrayBytes(info);
     std::printf("photograph: %lld bytes; its coefficient arrays: %.1f MB\n", FileBytes(photo), arrays / 1e6);
 
+    // Bytes the save holds beyond the bitmap and the coefficient arrays are
+    // its copy of the original's file and the output it writes.
+    const long long fileBytes = FileBytes(photo);
     for (int edits : {1, 5, 20}) {
         std::vector<Rect> rows;
         for (int i = 0; i < edits; ++i) {
             const int x = 300 + (i * 1237) % 5200, y = 200 + (i * 811) % 3500;
             rows.push_back({x, y, x + 31, y + 29});
         }
-        ScriptedPlatform platform;
-        SettingsModel settings;
-        SaveDocument doc;
-        doc.OpenFilePath = doc.OriginalPath = photo;
-        doc.WorkBitmap = &bmp;
-        doc.SourceSampling = sampling;
-        doc.UndoRows = [&rows] { return rows; };
-        SaveCommands commands(platform, settings, doc);
-        const double ours = bench::MedianSeconds([&] { commands.AutoSave1Click(); }, runs);
-
-        const double theirs = bench::MedianSeconds(
-            [&] {
-                const std::string full = dir + "/full.jpg";
-                EncodeBitmapToJpeg(full, bmp, sampling);
-                std::string current = photo;
-                int i = 0;
-                for (const Rect& r : rows) {
-                    PatchRequest q = PatchRequestFor(r, bmp.Width(), bmp.Height());
-                    const std::string patch = dir + "/patch.jpg", next = dir + "/chain" + std::to_string(i++ % 2) + ".jpg";
-                    char geometry[96];
-                    std::snprintf(geometry, sizeof geometry, "%dx%d+%d+%d", q.cropW, q.cropH, q.cropX, q.cropY);
-                    Shell("jpegtran -copy comments -crop " + std::string(geometry) + " -outfile " + patch + " " + full);
-                    const int px = q.cropX - q.cropX % 16, py = q.cropY - q.cropY % 16;
-                    Shell("jpegtran -copy comments -drop +" + std::to_string(px) + "+" + std::to_string(py) + " " +
-                          patch + " -outfile " + next + " " + current);
-                    current = next;
-                }
-            },
-            runs);
-        std::printf("save with %2d edits: %.3f s = %.2fx one jpegtran pass, %.2fx the jpegtran chain (%.3f s)\n", edits,
-                    ours, ours / copy, ours / theirs, theirs);
-
         Bitmap edited = bmp;
         for (const Rect& r : rows) Grey(edited, r);
         for (PatchMode mode : {PatchMode::Default, PatchMode::KeepQuality}) {
             const char* name = mode == PatchMode::Default ? "default" : "keep quality";
-            std::vector<uint8_t> bytes;
+            ScriptedPlatform platform;
+            SettingsModel settings;
+            settings.KeepOriginalQuality = mode == PatchMode::KeepQuality;
+            SaveDocument doc;
+            doc.OpenFilePath = doc.OriginalPath = photo;
+            doc.WorkBitmap = &edited;
+            doc.SourceSampling = sampling;
+            doc.UndoRows = [&rows] { return rows; };
+            SaveCommands commands(platform, settings, doc);
             const Paired p = InTurns(
                 jpegtranPass,
                 [&] {
-                    bytes.clear();
-                    CodecResult r = BuildPatchedJpegFromFile(photo, edited, sampling, rows, mode, bytes);
-                    if (!r.ok || !WriteAll(dir + "/engine.jpg", bytes))
-                        std::fprintf(stderr, "engine failed: %s\n", r.error.c_str());
+                    if (!commands.AutoSave1Click())
+                        std::fprintf(stderr, "save failed: %s\n",
+                                     platform.messages.empty() ? "?" : platform.messages.back().text.c_str());
                 },
                 runs);
-            std::printf("  engine, %-12s %2d edits: %.3f s = %.2fx one jpegtran pass (%.3f s in turn), %.2fx the save "
-                        "commands; output %lld bytes\n",
-                        name, edits, p.candidate, p.ratio, p.reference, p.candidate / ours, (long long)bytes.size());
+            std::printf("save, %-12s %2d edits: %.3f s = %.2fx one jpegtran pass (%.3f s in turn); output %lld bytes\n",
+                        name, edits, p.candidate, p.ratio, p.reference, commands.LastReport().outputSize);
             if (!bench::HeapMeterActive()) continue;
-            std::vector<uint8_t> measured;
-            PatchEngineReport report;
             const long long start = bench::HeapInUse();
             bench::ResetHeapPeak();
-            BuildPatchedJpegFromFile(photo, edited, sampling, rows, mode, measured, &report);
+            commands.AutoSave1Click();
             const long long extra = bench::HeapPeak() - start;
+            const SaveReport& report = commands.LastReport();
             long long areaBytes = 0;
-            for (const PatchArea& a : report.areas) areaBytes += 3LL * a.width * a.height;
-            std::printf("    heap at its peak: coefficient arrays %.2f MB + output %.2f MB (%.2f MB reserved) + %.1f KB "
-                        "else (patch areas: %.1f KB of pixels, %ld iMCUs)\n",
-                        arrays / 1e6, measured.size() / 1e6, measured.capacity() / 1e6,
-                        (extra - arrays - (long long)measured.capacity()) / 1e3, areaBytes / 1e3, report.encodedImcus);
+            for (const PatchArea& a : report.engine.areas) areaBytes += 3LL * a.width * a.height;
+            std::printf("    heap at its peak beyond the bitmap: coefficient arrays %.2f MB + the original's file %.2f MB + "
+                        "output %.2f MB + %.1f KB else (patch areas: %.1f KB of pixels, %ld iMCUs)\n",
+                        arrays / 1e6, fileBytes / 1e6, report.outputSize / 1e6,
+                        (extra - arrays - fileBytes - report.outputSize) / 1e3, areaBytes / 1e3,
+                        report.engine.encodedImcus);
         }
     }
 
-    // The command-line fix, in one process: decode, 20 grey circles, the
-    // engine, one write; against djpeg and one jpegtran pass.
-    const auto tools = [&] {
-        Shell("djpeg -outfile /dev/null " + photo);
-        jpegtranPass();
-    };
-    for (PatchMode mode : {PatchMode::Default, PatchMode::KeepQuality}) {
-        std::vector<double> editTimes;
-        const Paired p = InTurns(
-            tools,
-            [&] {
-                Bitmap picture;
-                Sampling s;
-                DecodeJpegToBitmap(photo, picture, s);
-                TimgData meta;
-                meta.ProcessFile(photo);
-                const auto editsStart = std::chrono::steady_clock::now();
-                DBUndoTable undo;
-                EditSession session(picture, undo, ".");
-                for (int i = 0; i < 20; ++i) {
-                    EditStep circle;
-                    circle.kind = EditStepKind::Circle;
-                    circle.x = 300 + (i * 1237) % 5200, circle.y = 200 + (i * 811) % 3500, circle.r = 15;
-                    session.Apply(circle);
-                }
-                editTimes.push_back(
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - editsStart).count());
-                std::vector<uint8_t> bytes, file;
-                CodecResult r = BuildPatchedJpegFromFile(photo, picture, s, undo.Rectangles(), mode, bytes);
-                if (meta.HasEXIF()) {
-                    meta.BuildEXIFJpeg(bytes, false, file);
-                    bytes.swap(file);
-                }
-                if (!r.ok || !WriteAll(dir + "/fixed.jpg", bytes)) std::fprintf(stderr, "fix failed: %s\n", r.error.c_str());
-            },
-            runs);
-        const double edits = Median(editTimes);
-        std::printf("fix-shaped run (%s, 20 grey circles): %.3f s = %.2fx djpeg + one jpegtran pass (%.3f s in turn); "
-                    "of it the 20 edits %.3f s, the rest %.2fx\n",
-                    mode == PatchMode::Default ? "default" : "keep quality", p.candidate, p.ratio, p.reference, edits,
-                    (p.candidate - edits) / p.reference);
+    // The real `scarlex-cli fix` with 20 grey circles against djpeg and one
+    // jpegtran pass, timed by hyperfine in the same run.
+    if (Shell("command -v hyperfine >/dev/null") != 0) {
+        std::printf("scarlex-cli fix: skipped, hyperfine is not installed\n");
+    } else {
+        const std::string tools = "djpeg -outfile /dev/null " + photo + " && jpegtran -copy comments -outfile " + dir +
+                                  "/copy.jpg " + photo;
+        for (PatchMode mode : {PatchMode::Default, PatchMode::KeepQuality}) {
+            std::string fix = std::string(SCARLEX_CLI_PATH) + " fix " + photo;
+            for (int i = 0; i < 20; ++i)
+                fix += " --circle " + std::to_string(300 + (i * 1237) % 5200) + "," + std::to_string(200 + (i * 811) % 3500) + ",15";
+            fix += " -o " + dir + "/fixed.jpg --yes";
+            if (mode == PatchMode::KeepQuality) fix += " --keep-quality";
+            const std::string json = dir + "/hyperfine.json";
+            Shell("hyperfine --style none --warmup 1 --runs " + std::to_string(std::max(runs, 3)) + " --export-json " +
+                  json + " '" + tools + "' '" + fix + " >/dev/null'");
+            const std::vector<double> means = JsonMeans(json);
+            const long long peak = PeakResidentBytes(fix + " >/dev/null");
+            if (means.size() != 2) {
+                std::fprintf(stderr, "hyperfine gave no timings\n");
+                continue;
+            }
+            std::printf("scarlex-cli fix (%s, 20 grey circles): %.3f s = %.2fx djpeg + one jpegtran pass (%.3f s); peak "
+                        "resident %.1f MB = bitmap %.1f MB + coefficient arrays %.1f MB + %.1f MB else\n",
+                        mode == PatchMode::Default ? "default" : "keep quality", means[1], means[1] / means[0], means[0],
+                        peak / 1e6, 3.0 * bmp.Width() * bmp.Height() / 1e6, arrays / 1e6,
+                        (peak - 3LL * bmp.Width() * bmp.Height() - arrays) / 1e6);
+        }
     }
     Shell("rm -rf " + dir);
     return 0;

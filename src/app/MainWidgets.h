@@ -28,7 +28,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 };
 
-// A status bar of fixed panels, addressed by number from 0.
+// A status bar of fixed panels, addressed by number from 0, each wide
+// enough for the longest text it shows.
 class TPanelStatusBar : public QStatusBar {
     Q_OBJECT
 public:
@@ -37,6 +38,10 @@ public:
     QString PanelText(int index) const;
     void SetPanelText(int index, const QString& text);
     QLabel* Panel(int index) const { return panels_.at(static_cast<size_t>(index)); }
+    // The longest text each panel shows, and the width the panels need
+    // together, measured in the panels' font.
+    static QString WidestText(int index);
+    int PanelsWidth() const;
     // A message over the panels, in a smaller font when the window is too
     // narrow for it (down to three quarters of the size), so it is read
     // whole; the panels get the usual font back when it is cleared.

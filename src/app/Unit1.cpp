@@ -2,7 +2,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,6 +15,8 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStatusTipEvent>
 #include <QTimer>
@@ -30,8 +35,12 @@
 #include "app/RemovalReport.h"
 #include "codec/DecodeDamage.h"
 #include "codec/JpegCodec.h"
+#include "common/Orientation.h"
+#include "detect/Detector.h"
+#include "editing/FittedRemoval.h"
 #include "common/Paths.h"
 #include "editing/FloatText.h"
+#include "metadata/ImageInfo.h"
 #include "platform/Platform.h"
 #include "settings/Prefs.h"
 #include "windows/About.h"
@@ -208,9 +217,26 @@ void TMainForm::CreateMenu() {
     Edit1 = MainMenu1->addMenu(Q("Edit"));
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Undo1 = MenuItem(Edit1, "Undo1", "&Undo", "Ctrl+Z", "Undo the last edit");
+    Redo1 = MenuItem(Edit1, "Redo1", "&Redo", "Ctrl+Shift+Z", "Redo the last undone edit");
+    Redo1->setShortcuts({QKeySequence(Q("Ctrl+Shift+Z")), QKeySequence(Q("Ctrl+Y"))});
+    FindRedEyes1 = MenuItem(Edit1, "FindRedEyes1", "&Find Red Eyes", "Ctrl+F",
+                            "Find the red pupils and circle them: Enter fixes the circled ones, Esc dismisses them");
     N4 = MenuSeparator(Edit1, "N4");
     ShowImageTags1 = MenuItem(Edit1, "ShowImageTags1", "Show Image Tags", "Ctrl+T", nullptr);
     Prefs1 = MenuItem(Edit1, "Prefs1", "Prefs", "Ctrl+P", "Open the prefs screen");
+
+    View1 = MainMenu1->addMenu(Q("View"));
+    View1->setObjectName(QStringLiteral("View1"));
+    FitToWindow1 = MenuItem(View1, "FitToWindow1", "&Fit to Window", "Ctrl+0", "Show the whole photograph");
+    ActualPixels1 = MenuItem(View1, "ActualPixels1", "&Actual Pixels", "Ctrl+1",
+                             "One photograph pixel to one screen pixel (100 %)");
+    ZoomIn1 = MenuItem(View1, "ZoomIn1", "Zoom &In", "Ctrl++", "Enlarge the view (up to 800 %)");
+    ZoomIn1->setShortcuts({QKeySequence(Q("Ctrl++")), QKeySequence(Q("Ctrl+="))});
+    ZoomOut1 = MenuItem(View1, "ZoomOut1", "Zoom &Out", "Ctrl+-", "Reduce the view (down to the whole photograph)");
+    N5 = MenuSeparator(View1, "N5");
+    ShowOriginal1 = MenuItem(View1, "ShowOriginal1", "Show &Original", nullptr,
+                             "Show the photograph as it was loaded (or hold B)");
+    ShowOriginal1->setCheckable(true);
 
     Help1 = MainMenu1->addMenu(Q("Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
@@ -218,7 +244,8 @@ void TMainForm::CreateMenu() {
     N3 = MenuSeparator(Help1, "N3");
     AboutScarlex1 = MenuItem(Help1, "AboutScarlex1", "About Scarlex", nullptr, "About Scarlex");
 
-    for (QAction* a : {Save1, AutoSave1, AutoSaveAndClose1, Undo1, ShowImageTags1, Next1, AutoSaveAndNext1})
+    for (QAction* a :
+         {Save1, AutoSave1, AutoSaveAndClose1, Undo1, Redo1, FindRedEyes1, ShowImageTags1, Next1, AutoSaveAndNext1})
         a->setEnabled(false);
 
     // Shift+F1 starts What's This mode from anywhere in the window.
@@ -276,9 +303,18 @@ void TMainForm::CreateClientArea() {
     Panel2->setFrameShape(QFrame::NoFrame);
     ImageOnForm = new scarlex::ImageOnForm(WorkBitmap, Desktop, Panel2);
     ImageOnForm->setObjectName(QStringLiteral("ImageOnForm"));
-    auto* fill = new QVBoxLayout(Panel2);
+    HorzScrollBar = new QScrollBar(Qt::Horizontal, Panel2);
+    HorzScrollBar->setObjectName(QStringLiteral("HorzScrollBar"));
+    VertScrollBar = new QScrollBar(Qt::Vertical, Panel2);
+    VertScrollBar->setObjectName(QStringLiteral("VertScrollBar"));
+    HorzScrollBar->hide();
+    VertScrollBar->hide();
+    auto* fill = new QGridLayout(Panel2);
     fill->setContentsMargins(0, 0, 0, 0);
-    fill->addWidget(ImageOnForm);
+    fill->setSpacing(0);
+    fill->addWidget(ImageOnForm, 0, 0);
+    fill->addWidget(VertScrollBar, 0, 1);
+    fill->addWidget(HorzScrollBar, 1, 0);
     column->addWidget(Panel2, 1);
 
     Panel1 = new QWidget(client);
@@ -339,6 +375,8 @@ void TMainForm::CreateClientArea() {
         Q("Radius (Page Up/Page Down) -- Limit (Shift Page Up/Page Down) -- Magnification (CTRL Page Up/Page Down)"));
     panelRows->addWidget(StatusBar);
     column->addWidget(Panel1, 0);
+    // Narrower than its panels, the bar would cut their texts.
+    setMinimumWidth(std::max(kMinimumWidth, StatusBar->PanelsWidth() + 4));
 
     setCentralWidget(client);
 }
@@ -352,6 +390,18 @@ void TMainForm::ConnectCommands() {
     connect(AutoSaveAndNext1, &QAction::triggered, this, [this] { TBAutoSaveNextClick(); });
     connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
     connect(Undo1, &QAction::triggered, this, [this] { Undo1Click(); });
+    connect(Redo1, &QAction::triggered, this, [this] { Redo1Click(); });
+    connect(FindRedEyes1, &QAction::triggered, this, [this] { FindRedEyes1Click(); });
+    connect(ShowOriginal1, &QAction::triggered, this, [this] { ShowOriginal1Click(); });
+    connect(FitToWindow1, &QAction::triggered, ImageOnForm, &scarlex::ImageOnForm::FitToWindow);
+    connect(ActualPixels1, &QAction::triggered, ImageOnForm, &scarlex::ImageOnForm::ActualPixels);
+    connect(ZoomIn1, &QAction::triggered, ImageOnForm, &scarlex::ImageOnForm::ZoomIn);
+    connect(ZoomOut1, &QAction::triggered, ImageOnForm, &scarlex::ImageOnForm::ZoomOut);
+    connect(ImageOnForm, &scarlex::ImageOnForm::scrollChanged, this, [this] { UpdateScrollBars(); });
+    connect(HorzScrollBar, &QScrollBar::valueChanged, this,
+            [this](int x) { ImageOnForm->ScrollTo(x, ImageOnForm->State().ScrollY); });
+    connect(VertScrollBar, &QScrollBar::valueChanged, this,
+            [this](int y) { ImageOnForm->ScrollTo(ImageOnForm->State().ScrollX, y); });
     connect(ShowImageTags1, &QAction::triggered, this, [this] { ShowImageTags1Click(); });
     connect(Prefs1, &QAction::triggered, this, [this] { Prefs1Click(); });
     connect(Help2, &QAction::triggered, this, [this] { Help2Click(); });
@@ -382,7 +432,7 @@ void TMainForm::ConnectView() {
         StatusBar->SetPanelText(panel, text);
         // A report hides the panels: it gives way once the user changes the
         // radius, the limit or the magnification and wants to see them.
-        if (panel != scarlex::kPanelPosition && !ReportText.isEmpty()) {
+        if (panel != scarlex::kPanelPosition && panel != scarlex::kPanelSpare && !ReportText.isEmpty()) {
             ReportText.clear();
             StatusBar->ClearFitted();
         }
@@ -406,6 +456,13 @@ void TMainForm::ConnectView() {
         }
     });
     connect(ImageOnForm, &scarlex::ImageOnForm::helpRequested, this, [this] { Help2Click(); });
+    connect(ImageOnForm, &scarlex::ImageOnForm::originalHeld, this, [this](bool held) { ShowOriginalHeld(held); });
+    connect(ImageOnForm, &scarlex::ImageOnForm::enterPressed, this, [this] {
+        if (!Suggestions.empty()) FixSuggestedPupils();
+    });
+    connect(ImageOnForm, &scarlex::ImageOnForm::escapePressed, this, [this] {
+        if (!Suggestions.empty() && !Removing) DismissSuggestions();
+    });
     // Keys and wheel anywhere in the window reach the view first.
     ImageOnForm->InstallKeyPreview(this);
     ImageOnForm->SetColours(MagnifierBorderColour, LimitBorderColour);
@@ -431,6 +488,20 @@ void TMainForm::SetWhatsThisTexts() {
         {AutoSaveAndClose1, "Auto Save, then closes Scarlex."},
         {Exit1, "Closes Scarlex. You are asked first if there are unsaved changes."},
         {Undo1, "Takes back the last red-eye removal. Every removal can be undone, newest first."},
+        {Redo1, "Puts back the last removal you undid (Ctrl+Shift+Z or Ctrl+Y). A new removal ends what can be "
+                "redone."},
+        {FitToWindow1, "Shows the whole photograph, as large as the window allows. Every photograph opens so."},
+        {ActualPixels1, "Shows one photograph pixel on one screen pixel (100 %). Scroll with the scroll bars, the "
+                        "arrow keys (magnifier off) or by dragging with the middle button."},
+        {ZoomIn1, "Enlarges the view a step (1.4 times), up to 800 %. The magnifying glass and clicks work at every "
+                  "zoom."},
+        {ZoomOut1, "Reduces the view a step, down to the whole photograph."},
+        {FindRedEyes1, "Finds the red pupils of the photograph and draws a circle on each. Click a circle to leave "
+                       "it out (click again to take it back), press Enter to fix every circled pupil (each one "
+                       "undo step) or Esc to dismiss them. A left click with Ctrl held fixes the pupil under the "
+                       "crosshair the same way."},
+        {ShowOriginal1, "Shows the photograph as it was loaded, without your edits, in the view and the magnifying "
+                        "glass, for comparing. Holding B does the same while it is held. Nothing is changed."},
         {TBUndo, "Takes back the last red-eye removal. Every removal can be undone, newest first."},
         {ShowImageTags1, "Lists the EXIF tags of the photograph (only when it has any)."},
         {Prefs1, "File naming, originals, magnifier colours and start-up options."},
@@ -444,8 +515,9 @@ void TMainForm::SetWhatsThisTexts() {
          "The photograph. Right-click for the magnifying glass, aim the crosshair at a red pupil and click. "
          "You can drop JPEG files here from a file manager."},
         {ImageOnForm,
-         "The photograph. Right-click for the magnifying glass, aim the crosshair at a red pupil and click. "
-         "You can drop JPEG files here from a file manager."},
+         "The photograph. Right-click for the magnifying glass, aim the crosshair at a red pupil and click; "
+         "hold Ctrl as you release to fix the whole pupil in one go. Edit > Find Red Eyes (Ctrl+F) circles the "
+         "red pupils for you. Hold B to see the original. You can drop JPEG files here from a file manager."},
         {SEAttenuation, "How much darker, in percent, the pixels that lose their red become."},
         {EThresholdRG, "A pixel is treated when its red divided by its green is at least this much."},
         {EThresholdRB, "A pixel is treated when its red divided by its blue is at least this much."},
@@ -470,7 +542,6 @@ void TMainForm::SetWhatsThisTexts() {
 void TMainForm::FormCreate() {
     // Bitmaps start empty; the magnifier's composed view is the one that is
     // 24 bits per pixel from the start (every Bitmap is).
-    MouseCursor = &Desktop;
     Closing = false;
     // Panel2 needs no switch to double buffering: Qt paints every widget
     // through a back buffer.
@@ -556,10 +627,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     }
 }
 
-void TMainForm::keyPressEvent(QKeyEvent* event) {
-    // Ctrl+N, Ctrl+Shift+N and "p" reach the window through the view's key
-    // preview (nextImageRequested, helpRequested).
-    QMainWindow::keyPressEvent(event);
+void TMainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // B released in another window never reaches this one.
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow() && OriginalHeld) ShowOriginalHeld(false);
 }
 
 bool TMainForm::event(QEvent* event) {
@@ -673,7 +744,11 @@ QString SavedText(const scarlex::SaveReport& report, const std::string& photogra
                    QStringLiteral(" (") + QString::number(report.undoRows) +
                    (report.undoRows == 1 ? QStringLiteral(" edit") : QStringLiteral(" edits"));
     if (report.outputSize >= 0) text += QStringLiteral(", ") + SizeText(report.outputSize);
-    return text + QStringLiteral(")");
+    text += QStringLiteral(")");
+    // A save that had to keep the original's quality says so.
+    if (report.keptQualityInstead)
+        text += QStringLiteral(" with the original's quality kept: its tables cannot be shared with quality 75");
+    return text;
 }
 
 }  // namespace
@@ -697,11 +772,166 @@ void TMainForm::Undo1Click() {
     if (Removing || !ImageLoaded) return;
     if (!UndoLastEdit()) return;
     Saved = false;
-    if (UndoRowCount() == 0) {
-        Undo1->setEnabled(false);
-        TBUndo->setEnabled(false);
-    }
+    SetUndoRedoEnabled();
     UpdateModifiedMark();
+    RenderView();
+}
+
+void TMainForm::Redo1Click() {
+    if (Removing || !ImageLoaded) return;
+    if (!DBUndoTable.Redo(WorkBitmap)) return;
+    Saved = false;
+    SetUndoRedoEnabled();
+    UpdateModifiedMark();
+    RenderView();
+}
+
+void TMainForm::UpdateScrollBars() {
+    const scarlex::ViewState& view = ImageOnForm->State();
+    const bool zoomed = ImageLoaded && view.Zoomed();
+    const QSignalBlocker h(HorzScrollBar), v(VertScrollBar);
+    HorzScrollBar->setRange(0, std::max(0, view.ContentWidth() - view.ViewWidth));
+    HorzScrollBar->setPageStep(std::max(1, view.ViewWidth));
+    HorzScrollBar->setSingleStep(std::max(16, view.ViewWidth / 10));
+    HorzScrollBar->setValue(view.ScrollX);
+    VertScrollBar->setRange(0, std::max(0, view.ContentHeight() - view.ViewHeight));
+    VertScrollBar->setPageStep(std::max(1, view.ViewHeight));
+    VertScrollBar->setSingleStep(std::max(16, view.ViewHeight / 10));
+    VertScrollBar->setValue(view.ScrollY);
+    // Both bars while zoomed, so that the view's size does not depend on
+    // the scroll range it sets.
+    HorzScrollBar->setVisible(zoomed);
+    VertScrollBar->setVisible(zoomed);
+}
+
+void TMainForm::SetUndoRedoEnabled() {
+    const bool undo = UndoRowCount() > 0;
+    Undo1->setEnabled(undo);
+    TBUndo->setEnabled(undo);
+    Redo1->setEnabled(DBUndoTable.RedoCount() > 0);
+}
+
+void TMainForm::ShowOriginal1Click() { UpdateOriginalShown(); }
+
+void TMainForm::FindRedEyes1Click() {
+    if (Removing || !ImageLoaded) return;
+    {
+        scarlex::BusyCursor busy(Desktop);
+        // The cascades are read once, at the first search.
+        if (!Detector) Detector = std::make_unique<scarlex::RedPupilDetector>();
+        Suggestions.clear();
+        for (const scarlex::SuggestedPupil& p : Detector->Detect(WorkBitmap, PhotoOrientation))
+            Suggestions.push_back({p, true});
+    }
+    ShowSuggestions();
+}
+
+void TMainForm::ShowSuggestions() {
+    // The view draws upright: the suggestions are in stored pixels.
+    const scarlex::Orientation turn(ImageOnForm->OrientationTag(), WorkBitmap.Width(), WorkBitmap.Height());
+    std::vector<scarlex::ImageOnForm::Suggestion> shown;
+    int selected = 0;
+    for (const SuggestedEye& eye : Suggestions) {
+        scarlex::ImageOnForm::Suggestion s;
+        // Pixel centres at whole numbers there; the view measures from
+        // pixel corners.
+        turn.ToUpright(eye.pupil.x, eye.pupil.y, s.x, s.y);
+        s.x += 0.5;
+        s.y += 0.5;
+        s.radius = eye.pupil.radius;
+        s.selected = eye.selected;
+        selected += eye.selected ? 1 : 0;
+        shown.push_back(s);
+    }
+    ImageOnForm->SetSuggestions(std::move(shown));
+    if (Suggestions.empty()) {
+        ShowReport(QStringLiteral("No red eyes found — aim at a pupil and click, or Ctrl+click to fit one"));
+        return;
+    }
+    const int n = static_cast<int>(Suggestions.size());
+    ShowReport(QStringLiteral("Found %1 red %2, %3 circled: click a circle to leave it out, Enter fixes, Esc dismisses")
+                   .arg(n)
+                   .arg(n == 1 ? QStringLiteral("eye") : QStringLiteral("eyes"))
+                   .arg(selected));
+}
+
+void TMainForm::DismissSuggestions() {
+    Suggestions.clear();
+    ImageOnForm->SetSuggestions({});
+    ShowReport(QStringLiteral("Suggested red eyes dismissed"));
+}
+
+void TMainForm::FixSuggestedPupils() {
+    if (Removing || !ImageLoaded) return;
+    if (OriginalShown()) {
+        ShowReport(QStringLiteral("Showing the original: release B or untick View > Show Original to edit"));
+        return;
+    }
+    const scarlex::ThresholdConversion converted =
+        scarlex::ConvertThresholds(CurrentEditSettings(), scarlex::UserDecimalSeparator());
+    if (!converted.ok) {
+        Desktop.MessageBox(MsgType::Error, MsgButtons::Ok, converted.error);
+        return;
+    }
+    int fixed = 0;
+    {
+        scarlex::BusyCursor busy(Desktop);
+        for (const SuggestedEye& eye : Suggestions) {
+            if (!eye.selected) continue;
+            // Each pupil its own undo row, so Ctrl+Z takes them back one by one.
+            const scarlex::RemovalResult r = scarlex::FixPupilAt(WorkBitmap, DBUndoTable, converted.thresholds,
+                                                                 eye.pupil.x, eye.pupil.y, eye.pupil.radius);
+            if (r.outcome == scarlex::RemovalOutcome::Recorded) ++fixed;
+        }
+    }
+    Suggestions.clear();
+    ImageOnForm->SetSuggestions({});
+    if (fixed > 0) {
+        EditRecorded();
+        RenderView();
+    }
+    ShowReport(fixed == 0 ? QStringLiteral("Nothing to fix: no circled pupil passes the red thresholds")
+                          : QStringLiteral("Fixed %1 red %2 — Ctrl+Z takes them back one by one")
+                                .arg(fixed)
+                                .arg(fixed == 1 ? QStringLiteral("eye") : QStringLiteral("eyes")));
+}
+
+void TMainForm::FixPupilUnderCrosshair(const scarlex::ClickRequest& request, const scarlex::Thresholds& thresholds,
+                                       const scarlex::RemovalView& numbers) {
+    const scarlex::LimitCircle limit(numbers);
+    scarlex::RemovalResult r;
+    {
+        scarlex::BusyCursor busy(Desktop);
+        r = scarlex::FixPupilAt(WorkBitmap, DBUndoTable, thresholds, request.x, request.y, 0,
+                                numbers.LimitActive ? &limit : nullptr);
+    }
+    if (r.outcome != scarlex::RemovalOutcome::Recorded) {
+        ShowReport(QStringLiteral("No red pupil under the crosshair to fit — aim at the red"));
+        return;
+    }
+    EditRecorded();
+    RenderView();
+    ShowReport(QString::fromUtf8("Fixed the pupil under the crosshair — Ctrl+Z takes it back"));
+}
+
+void TMainForm::ShowOriginalHeld(bool held) {
+    if (held == OriginalHeld) return;
+    OriginalHeld = held;
+    UpdateOriginalShown();
+}
+
+void TMainForm::UpdateOriginalShown() {
+    const bool show = ImageLoaded && (OriginalHeld || ShowOriginal1->isChecked());
+    if (show) {
+        // Built afresh: the rows put back on a copy give the loaded pixels
+        // whatever was undone or redone since.
+        OriginalBitmap = WorkBitmap;
+        DBUndoTable.RestoreOriginal(OriginalBitmap);
+        ImageOnForm->SetShownPicture(&OriginalBitmap);
+    } else {
+        ImageOnForm->SetShownPicture(nullptr);
+        OriginalBitmap = scarlex::Bitmap();
+    }
     RenderView();
 }
 
@@ -734,8 +964,8 @@ void TMainForm::Help2Click() {
 
 void TMainForm::EditRecorded() {
     Saved = false;
-    Undo1->setEnabled(true);
-    TBUndo->setEnabled(true);
+    DBUndoTable.ClearRedo();
+    SetUndoRedoEnabled();
     UpdateModifiedMark();
 }
 
@@ -789,10 +1019,15 @@ scarlex::LoadOutcome TMainForm::LoadImageFile(const std::string& name) {
 
     MetadataSummary meta = ReadMetadata(name);
     ShowImageTags1->setEnabled(meta.found && meta.hasExif);
+    PhotoOrientation = meta.orientation >= 1 && meta.orientation <= 8 ? meta.orientation : 1;
 
     ClearUndoStore();
     Undo1->setEnabled(false);
     TBUndo->setEnabled(false);
+    Redo1->setEnabled(false);
+    FindRedEyes1->setEnabled(true);
+    Suggestions.clear();
+    ImageOnForm->SetSuggestions({});
 
     ImageLoaded = true;
     ImageOnForm->SetImageLoaded(true);
@@ -806,7 +1041,9 @@ scarlex::LoadOutcome TMainForm::LoadImageFile(const std::string& name) {
     TBSaveAs->setEnabled(true);
     SetAutoSaveCommandsEnabled();
 
-    RenderView();
+    ImageOnForm->ResetZoom();
+    ImageOnForm->SetOrientation(UseOrientation ? PhotoOrientation : 1);
+    UpdateOriginalShown();  // the new photograph's original, if it is shown
     setWindowTitle(Q(kCaptionPrefix) + scarlex::ToQString(scarlex::ExtractFileName(name)) + QStringLiteral("[*]"));
     Saved = false;
     UpdateModifiedMark();
@@ -840,6 +1077,21 @@ scarlex::EditSettings TMainForm::CurrentEditSettings() const {
 
 void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
     if (!ImageLoaded || Removing) return;
+    if (OriginalShown()) {
+        // The view shows pixels that are not the ones a removal would change.
+        ShowReport(QStringLiteral("Showing the original: release B or untick View > Show Original to edit"));
+        return;
+    }
+    // A click on a suggested pupil's circle leaves it out or takes it back.
+    if (!request.shift && !request.ctrl) {
+        for (SuggestedEye& eye : Suggestions) {
+            const double dx = request.x - eye.pupil.x, dy = request.y - eye.pupil.y;
+            if (dx * dx + dy * dy > (eye.pupil.radius + 2) * (eye.pupil.radius + 2)) continue;
+            eye.selected = !eye.selected;
+            ShowSuggestions();
+            return;
+        }
+    }
     // The texts are converted once, before anything is touched: a box that
     // does not hold a number stops the removal with its message.
     const scarlex::ThresholdConversion converted =
@@ -853,14 +1105,14 @@ void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
     scarlex::RemovalView numbers;
     numbers.CentreX = request.centreX;
     numbers.CentreY = request.centreY;
-    numbers.CrossX = view.CrossX;
-    numbers.CrossY = view.CrossY;
+    numbers.CrossX = request.crossX;
+    numbers.CrossY = request.crossY;
     numbers.Radius = request.radius;
     numbers.Limit = request.limit;
     numbers.Magnification = request.magnification;
     numbers.LimitActive = request.limitActive;
     numbers.ViewScale = request.viewScale;
-    numbers.MagnifierScale = view.MagnifierScale;
+    numbers.MagnifierScale = request.magnifierScale;
 
     // Without a limit circle, a click stays inside the glass: a limit of the
     // glass's radius around the aimed pixel, so one click on a pupil cannot
@@ -876,13 +1128,17 @@ void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
         numbers.LimitActive = true;
     }
 
+    if (request.ctrl && !request.shift) {
+        FixPupilUnderCrosshair(request, converted.thresholds, numbers);
+        return;
+    }
+
     scarlex::RemovalHooks hooks;
     hooks.pump = [this] { Desktop.ProcessMessages(); };
     hooks.abortRemoval = &AbortRemoval;
 
     AbortRemoval = false;
     Removing = true;
-    ImageOnForm->SetAbortRemoval(false);
     ImageOnForm->SetRemoving(true);
     struct EndRemoval {
         TMainForm& form;
@@ -892,11 +1148,14 @@ void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
         }
     } end{*this};
 
+    // Kept aside for a click that turns out to change nothing.
+    std::vector<scarlex::RedoRow> keptRedo = DBUndoTable.TakeRedo();
     scarlex::RemovalResult result;
     {
         scarlex::BusyCursor busy(Desktop);
         result = Remover.Remove(WorkBitmap, DBUndoTable, converted.thresholds, numbers, request.shift, hooks);
     }
+    if (result.outcome != scarlex::RemovalOutcome::Recorded) DBUndoTable.PutRedo(std::move(keptRedo));
     // A blanket treatment without a limit takes the magnifier as its limit.
     if (!glass) view.Limit = numbers.Limit;
     if (result.outcome == scarlex::RemovalOutcome::Refused) {
@@ -916,7 +1175,10 @@ void TMainForm::ImageOnFormMouseUp(const scarlex::ClickRequest& request) {
                                             converted.thresholds);
         // Thresholds at or below 1 can pass a pixel that the rule leaves as
         // it was: such a row would be an edit that changed nothing.
-        if (summary.changed == 0) DBUndoTable.Undo(WorkBitmap);
+        if (summary.changed == 0) {
+            DBUndoTable.Undo(WorkBitmap);
+            DBUndoTable.PutRedo(std::move(keptRedo));
+        }
     }
     if (summary.changed == 0) {
         ShowReport(QString::fromUtf8(kNothingRemoved));
@@ -967,9 +1229,20 @@ void TMainForm::PreferencesAccepted() {
     SetAutoSaveHint();
     SetNextHint();
     SetAutoSaveCommandsEnabled();
-    // New colours show at once.
+    // New colours and the upright view show at once.
     ImageOnForm->SetColours(MagnifierBorderColour, LimitBorderColour);
+    ApplyOrientation();
     if (ImageLoaded && ImageOnForm->State().MagnifierOn) ImageOnForm->DrawLens();
+}
+
+void TMainForm::ApplyOrientation() {
+    const int tag = UseOrientation ? PhotoOrientation : 1;
+    if (tag == ImageOnForm->OrientationTag()) return;
+    ImageOnForm->SetOrientation(tag);
+    // Positions of the other layout mean nothing now: start from the fit.
+    ImageOnForm->ResetZoom();
+    if (!Suggestions.empty()) ShowSuggestions();  // their circles, turned the new way
+    RenderView();
 }
 
 void TMainForm::ApplyPopupHints() {
@@ -1011,6 +1284,7 @@ TMainForm::MetadataSummary TMainForm::ReadMetadata(const std::string& name) {
     ImageMeta.ProcessFile(name);
     summary.found = ImageMeta.HasMetaData();
     summary.hasExif = ImageMeta.HasEXIF();
+    if (const scarlex::TImageInfo* exif = ImageMeta.ExifInfo()) summary.orientation = exif->Orientation();
     CreateSecondaryWindows();
     FTags->Fill(ImageMeta.TagListing(), summary.hasExif);
     return summary;
@@ -1022,12 +1296,21 @@ void TMainForm::ClearUndoStore() { DBUndoTable.Clear(); }
 
 bool TMainForm::UndoLastEdit() {
     if (DBUndoTable.Empty()) return false;
-    DBUndoTable.Undo(WorkBitmap);
+    DBUndoTable.UndoForRedo(WorkBitmap);
     return true;
 }
 
 void TMainForm::ApplySettings() {
-    setGeometry(Settings.Left, Settings.Top, std::max(Settings.Width, kMinimumWidth), Settings.Height);
+    if (Settings.GeometryStored) {
+        setGeometry(Settings.Left, Settings.Top, std::max(Settings.Width, minimumWidth()), Settings.Height);
+    } else if (const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
+        // The first start: most of the screen, centred, with the photograph
+        // fitted to it; the window's own size is for later runs to keep.
+        const QRect room = screen->availableGeometry();
+        const int w = std::max(minimumWidth(), room.width() * 4 / 5), h = room.height() * 4 / 5;
+        setGeometry(room.x() + (room.width() - w) / 2, room.y() + (room.height() - h) / 2, w, h);
+    }
+    if (Settings.Maximised) setWindowState(windowState() | Qt::WindowMaximized);
     ImageOnForm->SetMagnification(OpeningMagnification);
     ImageOnForm->SetColours(MagnifierBorderColour, LimitBorderColour);
     SetAutoSaveHint();
@@ -1047,6 +1330,7 @@ void TMainForm::LoadSettings() {
 void TMainForm::SaveSettings() {
     if (!UseIniFile) return;
     const bool normal = !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+    Settings.Maximised = windowState().testFlag(Qt::WindowMaximized);
     if (normal) {
         const QRect frame = geometry();
         Settings.Left = frame.x();

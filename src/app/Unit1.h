@@ -14,6 +14,7 @@
 
 #include "common/Bitmap.h"
 #include "common/Sampling.h"
+#include "editing/PupilFit.h"
 #include "editing/RedEye.h"
 #include "editing/UndoStore.h"
 #include "metadata/ImgData.h"
@@ -28,6 +29,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QMenuBar;
+class QScrollBar;
 class QSpinBox;
 class QTimer;
 class QToolBar;
@@ -38,6 +40,7 @@ class THelpWindow;
 
 namespace scarlex {
 class Platform;
+class RedPupilDetector;
 class TFAbout;
 class TFHints;
 class TFPrefs;
@@ -79,9 +82,18 @@ public:
     QAction* Exit1;
     QMenu* Edit1;
     QAction* Undo1;
+    QAction* Redo1;
+    QAction* FindRedEyes1;
     QAction* N4;
     QAction* ShowImageTags1;
     QAction* Prefs1;
+    QMenu* View1;
+    QAction* FitToWindow1;
+    QAction* ActualPixels1;
+    QAction* ZoomIn1;
+    QAction* ZoomOut1;
+    QAction* N5;
+    QAction* ShowOriginal1;
     QMenu* Help1;
     QAction* Help2;
     QAction* N3;
@@ -107,6 +119,9 @@ public:
     // The photograph view; its view state (centre, crosshair, radius, limit,
     // magnification, scales) and the magnifier's bitmaps live in it.
     scarlex::ImageOnForm* ImageOnForm;
+    // Shown while the view is zoomed.
+    QScrollBar* HorzScrollBar;
+    QScrollBar* VertScrollBar;
     QWidget* Panel1;
     QSpinBox* SEAttenuation;
     QLineEdit* EThresholdRG;
@@ -143,6 +158,18 @@ public:
     void AutoSaveAndClose1Click();
     void Exit1Click();
     void Undo1Click();
+    void Redo1Click();
+    // View > Show Original, and holding B: the photograph as it was loaded,
+    // in the view and the glass; the working bitmap is not touched.
+    void ShowOriginal1Click();
+    void ShowOriginalHeld(bool held);
+    // Edit > Find Red Eyes: circles on the suggested pupils; a click on one
+    // leaves it out or takes it back, Enter fixes the selected ones (one
+    // undo row each), Esc dismisses them.
+    void FindRedEyes1Click();
+    void FixSuggestedPupils();
+    void DismissSuggestions();
+    bool OriginalShown() const { return !OriginalBitmap.Empty(); }
     void ShowImageTags1Click();
     void Prefs1Click();
     void Help2Click();
@@ -184,6 +211,7 @@ protected:
     struct MetadataSummary {
         bool found = false;    // any EXIF, IPTC or comment block
         bool hasExif = false;
+        int orientation = 0;  // the EXIF Orientation tag, 0 when there is none
     };
     virtual MetadataSummary ReadMetadata(const std::string& name);
     virtual int UndoRowCount() const;
@@ -200,9 +228,9 @@ protected:
     void RenderView();
 
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -217,6 +245,10 @@ private:
     void SetNextEnabled(bool enabled) override;
     void SetAutoSaveNextEnabled(bool enabled) override;
     void SetAutoSaveCommandsEnabled();
+    void SetUndoRedoEnabled();
+    void UpdateScrollBars();
+    // Shows the original, or the working bitmap again, as the menu and B say.
+    void UpdateOriginalShown();
     void ApplySettings();
     void ConnectView();
     scarlex::EditSettings CurrentEditSettings() const;
@@ -250,7 +282,6 @@ private:
     scarlex::RedEyeRemover Remover;
     // What the save commands see of the photograph on screen.
     scarlex::SaveDocument SaveJpeg;
-    scarlex::Platform* MouseCursor = nullptr;
     scarlex::TimgData ImageMeta;
     std::string& FileNameAppend = Settings.FileNameAppend;
     std::string& RenameExtension = Settings.RenameExtension;
@@ -273,6 +304,7 @@ private:
     bool& RememberThresholds = Settings.RememberThresholds;
     bool& LimitToGlass = Settings.LimitToGlass;
     bool& AskBeforeDiscard = Settings.AskBeforeDiscard;
+    bool& UseOrientation = Settings.UseOrientation;
     bool& AppendEnabled = Settings.AppendEnabled;
     bool& NumberDuplicates = Settings.NumberDuplicates;
     bool& MoveOriginal = Settings.MoveOriginal;
@@ -298,6 +330,24 @@ private:
     bool LoadingCommandLine = false;
     QString ReportText;
     QTimer* ReportTimer = nullptr;
+    // The photograph's EXIF orientation (1 when it has none).
+    int PhotoOrientation = 1;
+    void ApplyOrientation();
+    // B held down; the menu item's tick is the other way to the original.
+    bool OriginalHeld = false;
+    // Found by Find Red Eyes, in stored pixels, best first.
+    struct SuggestedEye {
+        scarlex::SuggestedPupil pupil;
+        bool selected = true;
+    };
+    std::vector<SuggestedEye> Suggestions;
+    std::unique_ptr<scarlex::RedPupilDetector> Detector;
+    void ShowSuggestions();
+    // A left release with Ctrl: the pupil under the crosshair, fitted.
+    void FixPupilUnderCrosshair(const scarlex::ClickRequest& request, const scarlex::Thresholds& thresholds,
+                                const scarlex::RemovalView& numbers);
+    // The loaded photograph, rebuilt from the undo rows while it is shown.
+    scarlex::Bitmap OriginalBitmap;
 };
 
 // The one main window of the program.

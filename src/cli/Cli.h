@@ -4,7 +4,9 @@
 // throws CliError with the message to print (exit status 1). main prints
 // every failure as exactly one line on stderr, "scarlex-cli CMD: TEXT",
 // whatever the command; damage warnings carried over from an input are
-// one line each, "warning: ...", and leave the exit status alone.
+// one line each, "warning: ...", and leave the exit status alone; so does
+// a "note: ..." line from fix when a save had to keep the original's
+// quality.
 //
 // Options every command takes (main removes them before the command sees
 // its arguments):

@@ -54,6 +54,8 @@ int RunFix(const Args& args) {
             settings.OriginalsFolder = value();
         } else if (a == "--no-number") {
             settings.NumberDuplicates = false;
+        } else if (a == "--keep-quality") {
+            settings.KeepOriginalQuality = true;
         } else {
             throw CliError(input, "unknown option '" + a + "'");
         }
@@ -103,9 +105,11 @@ int RunFix(const Args& args) {
     std::printf("output: %s\n", report.output.c_str());
     if (!report.relocatedOriginal.empty()) std::printf("original moved to: %s\n", report.relocatedOriginal.c_str());
     std::printf("undo rows: %d\n", report.undoRows);
-    std::printf("dropped iMCUs: %ld\n", report.chain.droppedImcus);
+    std::printf("replaced iMCUs: %ld\n", report.replacedImcus);
+    std::printf("quality: %s\n", report.mode == PatchMode::KeepQuality ? "kept" : "default");
     std::printf("output size: %lld bytes\n", report.outputSize);
     std::fflush(stdout);
+    if (!report.note.empty()) std::fprintf(stderr, "note: %s\n", OneLine(report.note).c_str());
     if (!report.relocationError.empty()) throw CliError(lastReport());
     return 0;
 }
@@ -113,9 +117,10 @@ int RunFix(const Args& args) {
 const bool registered = RegisterCommand(
     {"fix",
      "IN.jpg... [EDIT OPTIONS] EDIT... [-o OUT] [--yes] [--append TEXT | --no-append] [--rename-ext EXT] "
-     "[--move-to DIR] [--no-number] [--jobs N] [--json]",
+     "[--move-to DIR] [--no-number] [--keep-quality] [--jobs N] [--json]",
      "remove red eye (edits as for 'edit') and save as the window does: with -o as Save to OUT, otherwise as "
-     "Auto Save (\" - nre\" appended by default); an existing file is replaced only with --yes; several "
+     "Auto Save (\" - nre\" appended by default); an existing file is replaced only with --yes; "
+     "--keep-quality codes the edited blocks with the original's own tables (the file does not grow); several "
      "photographs are a batch, each saved as Auto Save names it",
      RunFix});
 

@@ -22,15 +22,17 @@ constexpr const char* kFourComponents =
 
 bool SizeBitmap(Bitmap* bitmap, int width, int height) noexcept {
     try {
-        bitmap->SetSize(width, height);
+        // The decoder writes every pixel.
+        bitmap->SetSizeUncleared(width, height);
         return true;
     } catch (const std::bad_alloc&) {
         return false;
     }
 }
 
-// Everything between setjmp and the end of libjpeg's work lives here, with
-// no C++ objects that need destroying.
+// How one pass through libjpeg ended. The functions that call setjmp hold
+// no C++ objects that need destroying (a longjmp skips destructors); the
+// callers turn the stage into a CodecResult.
 enum class Stage { Ok, LibraryError, Refused, TooLarge };
 
 // A stdio source that hashes every byte it hands to the library, so that
@@ -166,11 +168,13 @@ Stage DecodeCore(DecodeInput* in, JpegErrorManager* err, Bitmap* out, Sampling* 
     }
 
     while (cinfo.output_scanline < cinfo.output_height) {
-        jpeg_read_scanlines(&cinfo, row, 1);
-        const int y = static_cast<int>(cinfo.output_scanline) - 1;
+        const int y = static_cast<int>(cinfo.output_scanline);
         if (comps == 3) {
-            CopyRowToBitmap(*out, row[0], rowLength, y);
+            // Blue-first rows straight into the bitmap, with no copy.
+            JSAMPROW into = out->Row(y);
+            jpeg_read_scanlines(&cinfo, &into, 1);
         } else {
+            jpeg_read_scanlines(&cinfo, row, 1);
             uint8_t* dst = out->Row(y);
             const JSAMPLE* src = row[0];
             for (int x = 0; x < rowLength; ++x, dst += 3) dst[0] = dst[1] = dst[2] = src[x];

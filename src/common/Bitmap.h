@@ -5,9 +5,34 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace scarlex {
+
+// Leaves bytes a vector grows by uninitialised (resize), so that a picture
+// about to be written in full is not cleared first; assign and copies set
+// every byte as usual.
+template <class T>
+struct UnclearedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UnclearedAllocator<U>;
+    };
+    UnclearedAllocator() = default;
+    template <class U>
+    UnclearedAllocator(const UnclearedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
 
 class Bitmap {
 public:
@@ -16,6 +41,9 @@ public:
 
     // Resizes and clears to black. Negative sizes are treated as 0.
     void SetSize(int width, int height);
+    // Resizes for a writer that fills every pixel (a decoder): the rows'
+    // padding is cleared, the pixels are left as they come.
+    void SetSizeUncleared(int width, int height);
 
     int Width() const { return width_; }
     int Height() const { return height_; }
@@ -41,7 +69,7 @@ private:
     int width_ = 0;
     int height_ = 0;
     std::size_t stride_ = 0;
-    std::vector<uint8_t> data_;
+    std::vector<uint8_t, UnclearedAllocator<uint8_t>> data_;
 };
 
 }  // namespace scarlex

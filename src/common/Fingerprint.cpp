@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace scarlex {
@@ -100,6 +101,47 @@ std::string FingerprintFile(const std::string& path, FileFingerprint& out, const
     }
     out = fp;
     return {};
+}
+
+std::string ReadFingerprinted(const std::string& path, FileFingerprint& out, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Why(path, errno);
+    struct stat st {};
+    std::string why;
+    try {
+        // The size is a first guess: the file may still grow while it is read.
+        std::size_t capacity = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 1 << 16;
+        bytes.resize(capacity);
+        std::size_t used = 0;
+        while (true) {
+            if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+            const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
+            if (n == 0) break;
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                why = Why(path, errno);
+                break;
+            }
+            used += static_cast<std::size_t>(n);
+        }
+        bytes.resize(used);
+    } catch (const std::bad_alloc&) {
+        why = path + ": not enough memory to read it";
+    }
+    if (why.empty()) {
+        ByteHasher hasher;
+        hasher.Add(bytes);
+        out.known = true;
+        out.size = hasher.Count();
+        out.mtimeNs = ModificationTimeNs(fd);
+        out.hash = hasher.Value();
+    } else {
+        bytes.clear();
+        bytes.shrink_to_fit();
+    }
+    ::close(fd);
+    return why;
 }
 
 }  // namespace scarlex

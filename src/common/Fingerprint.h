@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace scarlex {
 
@@ -43,6 +44,9 @@ struct FileFingerprint {
 // writes the bytes read to that new file (created, never replaced), so the
 // copy is exactly what was fingerprinted. "" or the reason.
 std::string FingerprintFile(const std::string& path, FileFingerprint& out, const std::string& copyTo = {});
+// Reads the whole file into `bytes` and fingerprints what was read, in one
+// pass. "" or the reason; on failure `bytes` is emptied.
+std::string ReadFingerprinted(const std::string& path, FileFingerprint& out, std::vector<uint8_t>& bytes);
 
 // Modification time of an open file, in nanoseconds.
 int64_t ModificationTimeNs(int fd);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <span>
 
 #ifndef SCARLEX_OPENCV_DATA_DIR
 #define SCARLEX_OPENCV_DATA_DIR "/usr/share/opencv4"
@@ -20,6 +21,8 @@ namespace {
 // side (faces from a twentieth of it up), eyes in a square of this side.
 constexpr int kFacePictureSide = 400;
 constexpr int kEyeSquareSide = 64;
+// Degrees a face is turned either way for a second look.
+constexpr double kFaceTilt = 20;
 
 cv::Mat Wrap(const Bitmap& b) {
     return cv::Mat(b.Height(), b.Width(), CV_8UC3, const_cast<uint8_t*>(b.Data()), b.Stride());
@@ -61,6 +64,7 @@ struct Cascades::Impl {
     bool haveFace = false;
     bool haveEye = false;
     const Bitmap* photo = nullptr;
+    const Bitmap* reduced = nullptr;
     Orientation orientation{1, 0, 0};
     // Grey copies of the reduced photograph, each half the one before, and
     // how many photograph pixels one of their pixels covers.
@@ -81,6 +85,7 @@ bool Cascades::HaveEyes() const { return impl_->haveEye; }
 
 void Cascades::SetPhotograph(const Bitmap& photo, const Bitmap& reduced, int scale, const Orientation& orientation) {
     impl_->photo = &photo;
+    impl_->reduced = &reduced;
     impl_->orientation = orientation;
     impl_->pyramid.clear();
     impl_->scales.clear();
@@ -116,26 +121,65 @@ std::vector<UprightBox> Cascades::Faces() const {
         while (level + 1 < impl_->pyramid.size() &&
                std::max(impl_->pyramid[level + 1].cols, impl_->pyramid[level + 1].rows) >= kFacePictureSide)
             ++level;
-        const cv::Mat& source = impl_->pyramid[level];
+        // A small photograph is searched at its full size: at half of it
+        // a face a few dozen pixels wide falls below the cascade's smallest.
+        cv::Mat fine;
+        double sourceScale = impl_->scales[level];
+        if (std::max(impl_->pyramid[0].cols, impl_->pyramid[0].rows) < kFacePictureSide && impl_->reduced) {
+            cv::cvtColor(Wrap(*impl_->reduced), fine, cv::COLOR_BGR2GRAY);
+            sourceScale = impl_->scales[0] / 2;
+        }
+        const cv::Mat& source = fine.empty() ? impl_->pyramid[level] : fine;
         const double shrink = std::min(1.0, static_cast<double>(kFacePictureSide) / std::max(source.cols, source.rows));
         cv::Mat grey;
         if (shrink < 1.0)
             cv::resize(source, grey, cv::Size(), shrink, shrink, cv::INTER_AREA);
         else
-            grey = source;
+            grey = source.clone();  // equalised below; the eye lookups need the copy as it is
         cv::Mat up = Upright(grey, impl_->orientation.Tag());
         cv::equalizeHist(up, up);
-        std::vector<cv::Rect> faces;
-        impl_->face.detectMultiScale(up, faces, 1.15, 3, 0, cv::Size(24, 24));
-        const double k = impl_->scales[level] / shrink;  // photograph pixels per face-picture pixel
-        for (const cv::Rect& f : faces) out.push_back({f.x * k, f.y * k, f.width * k, f.height * k});
+        const double k = sourceScale / shrink;  // photograph pixels per face-picture pixel
+        // Upright, then turned both ways: a head held at a tilt, as people
+        // lean together for a snapshot, is missed by the upright search.
+        // A face found turned is handed back as the upright box around its
+        // middle.
+        const cv::Point2f middle((up.cols - 1) / 2.0f, (up.rows - 1) / 2.0f);
+        for (const double angle : {0.0, kFaceTilt, -kFaceTilt}) {
+            // A fresh picture for the turned copy: warping into `up`'s own
+            // pixels would spoil them for the next angle.
+            cv::Mat turned, back;
+            if (angle == 0) {
+                turned = up;
+            } else {
+                const cv::Mat turn = cv::getRotationMatrix2D(middle, angle, 1.0);
+                cv::warpAffine(up, turned, turn, up.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+                cv::invertAffineTransform(turn, back);
+            }
+            std::vector<cv::Rect> faces;
+            impl_->face.detectMultiScale(turned, faces, angle == 0 ? 1.15 : 1.2, 3, 0, cv::Size(24, 24));
+            for (const cv::Rect& f : faces) {
+                double mx = f.x + f.width / 2.0, my = f.y + f.height / 2.0;
+                if (angle != 0) {
+                    const double tx = back.at<double>(0, 0) * mx + back.at<double>(0, 1) * my + back.at<double>(0, 2);
+                    const double ty = back.at<double>(1, 0) * mx + back.at<double>(1, 1) * my + back.at<double>(1, 2);
+                    mx = tx;
+                    my = ty;
+                }
+                // The same face seen at two tilts counts once.
+                const double w = f.width * k, h = f.height * k, x = mx * k - w / 2, y = my * k - h / 2;
+                const bool seen = std::any_of(out.begin(), out.end(), [&](const UprightBox& o) {
+                    return std::hypot(o.x + o.width / 2 - mx * k, o.y + o.height / 2 - my * k) < 0.3 * std::max(o.width, w);
+                });
+                if (!seen) out.push_back({x, y, w, h});
+            }
+        }
     } catch (const cv::Exception&) {
         out.clear();
     }
     return out;
 }
 
-bool Cascades::EyeAround(double x, double y, double r) const {
+bool Cascades::EyeAround(double x, double y, double r, bool sideways) const {
     if (!impl_->haveEye || !impl_->photo || impl_->photo->Empty()) return false;
     const Bitmap& photo = *impl_->photo;
     try {
@@ -166,13 +210,23 @@ bool Cascades::EyeAround(double x, double y, double r) const {
         const double toSquare = static_cast<double>(kSide) / grey.cols;
         cv::resize(grey, grey, cv::Size(kSide, kSide), 0, 0, toSquare < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
         cv::Mat up = Upright(grey, impl_->orientation.Tag());
+        if (sideways) {
+            cv::Mat turned;
+            cv::rotate(up, turned, cv::ROTATE_90_CLOCKWISE);
+            up = turned;
+        }
         cv::equalizeHist(up, up);
         const double centre = (kSide - 1) / 2.0;
         const double pupil = r / k * toSquare;
         // Upright first, then turned both ways for a head held at a tilt.
-        for (const double angle : {0.0, 25.0, -25.0}) {
-            cv::Mat turned = up;
-            if (angle != 0)
+        // Sideways: a quarter turn one way, then the other (half a turn on).
+        const double sidewaysAngles[] = {0.0, 180.0};
+        const double uprightAngles[] = {0.0, 25.0, -25.0};
+        for (const double angle : sideways ? std::span<const double>(sidewaysAngles) : std::span<const double>(uprightAngles)) {
+            cv::Mat turned;  // not a header on `up`: the warp must not write into it
+            if (angle == 0)
+                turned = up;
+            else
                 cv::warpAffine(up, turned, cv::getRotationMatrix2D(cv::Point2f(centre, centre), angle, 1.0), up.size(),
                                cv::INTER_LINEAR, cv::BORDER_REPLICATE);
             std::vector<cv::Rect> eyes;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/Bitmap.h"
-#include "detect/Orientation.h"
+#include "common/Orientation.h"
 
 namespace scarlex {
 
@@ -43,7 +43,9 @@ public:
 
     // Whether an eye shows around the pupil at (x, y) with radius r, in
     // the photograph's stored pixels.
-    bool EyeAround(double x, double y, double r) const;
+    // `sideways`: the eye looked for lying on its side instead, either way
+    // (a face in a photograph whose tag does not say it was turned).
+    bool EyeAround(double x, double y, double r, bool sideways = false) const;
 
 private:
     struct Impl;

@@ -29,6 +29,9 @@ constexpr double kContextFloor = 0.2;
 constexpr int kMaxEyeChecks = 16;
 // Seeds of at least this many map pixels' radius are fitted on the map.
 constexpr double kMapFitRadius = 4;
+// A blob this many times a seed's radius holds it as its own region, not
+// as a piece of itself.
+constexpr double kPieceRatio = 4;
 // Map fits that score this much get their geometry fitted at full resolution.
 constexpr double kRefineFloor = 0.2;
 
@@ -81,24 +84,87 @@ struct Seed {
     double x, y, r;
 };
 
-// The share of the ring just outside a fitted pupil (where its iris is)
-// that is as red as the pupil: a pupil stands alone, a piece of a red area
-// does not.
-double RingRed(const Bitmap& b, const PupilFit& fit) {
+struct Ring {
+    double red = 0;   // share as red as the pupil
+    double pale = 0;  // share of its eight sectors mostly nearly neutral and brighter than the pupil's red
+};
+
+// The ring just outside a fitted pupil, where its iris is. A pupil stands
+// alone, a piece of a red area does not. And an eye's white shows on two
+// sides of the iris at most, the lids and skin above and below it, where a
+// red letter or a red gap in white print has pale paper or strokes all
+// around it.
+Ring MeasureRing(const Bitmap& b, const PupilFit& fit) {
     const double e = std::max(fit.extent, 1.0);
     const double inner = e + 1.0, outer = 1.8 * e + 2.5;
     const int reach = static_cast<int>(std::ceil(outer));
     const int step = std::max(1, static_cast<int>(e / 6));
     long count = 0, red = 0;
+    long sectorCount[8] = {}, sectorPale[8] = {};
+    const double paleLuma = std::max(1.3 * fit.redLuma + 20, 120.0);
     const int cx = static_cast<int>(std::lround(fit.x)), cy = static_cast<int>(std::lround(fit.y));
     for (int y = std::max(0, cy - reach); y <= std::min(b.Height() - 1, cy + reach); y += step)
         for (int x = std::max(0, cx - reach); x <= std::min(b.Width() - 1, cx + reach); x += step) {
             const double d = std::hypot(x - fit.x, y - fit.y);
             if (d <= inner || d > outer) continue;
             ++count;
-            if (PupilRedness(b.Pixel(x, y)) >= fit.level) ++red;
+            const uint8_t* p = b.Pixel(x, y);
+            if (PupilRedness(p) >= fit.level) ++red;
+            const int hi = std::max({p[0], p[1], p[2]}), lo = std::min({p[0], p[1], p[2]});
+            const int sector = static_cast<int>(std::floor((std::atan2(y - fit.y, x - fit.x) + M_PI) / (M_PI / 4))) & 7;
+            ++sectorCount[sector];
+            if (0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2] >= paleLuma && hi - lo < 0.2 * hi) ++sectorPale[sector];
         }
-    return count > 0 ? static_cast<double>(red) / count : 0.0;
+    if (count == 0) return {};
+    int pale = 0;
+    for (int k = 0; k < 8; ++k) pale += sectorCount[k] > 0 && 2 * sectorPale[k] > sectorCount[k];
+    return {static_cast<double>(red) / count, pale / 8.0};
+}
+
+// How round a pupil is once a catch-light that cuts into its edge is
+// counted in: a catch-light at the rim leaves a crescent of red that the
+// fit sees as neither round nor filled. The red pixels' convex hull closes
+// it again; the part of the hull that is not red must be brighter than
+// the red (a catch-light, not a dark gap between two red things), and the
+// red must fill a fair share of the hull. 0 .. 1, 0 when it does not apply.
+double HullRoundness(const Bitmap& b, const PupilFit& fit, std::vector<cv::Point>& points, std::vector<cv::Point>& hull) {
+    const double e = std::max(fit.extent, 1.0);
+    const int reach = static_cast<int>(std::ceil(e + 0.5));
+    const int cx = static_cast<int>(std::lround(fit.x)), cy = static_cast<int>(std::lround(fit.y));
+    points.clear();
+    for (int y = std::max(0, cy - reach); y <= std::min(b.Height() - 1, cy + reach); ++y)
+        for (int x = std::max(0, cx - reach); x <= std::min(b.Width() - 1, cx + reach); ++x)
+            if (std::hypot(x - fit.x, y - fit.y) <= e + 0.5 && PupilRedness(b.Pixel(x, y)) >= fit.level)
+                points.emplace_back(x, y);
+    if (points.size() < 6) return 0;
+    cv::convexHull(points, hull);
+    const double hullArea = cv::contourArea(hull) + 0.5 * cv::arcLength(hull, true) + 1;  // pixel areas, not centres
+    const double solidity = points.size() / hullArea;
+    if (solidity < 0.45) return 0;
+    // The gap: hull pixels that are not red, brighter than the red on average.
+    double gapLuma = 0, redLuma = 0;
+    int gap = 0, red = 0;
+    const cv::Rect box = cv::boundingRect(hull);
+    for (int y = box.y; y < box.y + box.height; ++y)
+        for (int x = box.x; x < box.x + box.width; ++x) {
+            if (cv::pointPolygonTest(hull, cv::Point2f(static_cast<float>(x), static_cast<float>(y)), false) < 0) continue;
+            const uint8_t* p = b.Pixel(x, y);
+            const double luma = 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
+            if (PupilRedness(p) >= fit.level) {
+                redLuma += luma;
+                ++red;
+            } else {
+                gapLuma += luma;
+                ++gap;
+            }
+        }
+    if (gap == 0 || red == 0 || gapLuma / gap < 1.15 * redLuma / red) return 0;
+    const cv::Moments m = cv::moments(hull);
+    if (m.m00 <= 0) return 0;
+    const double mxx = m.mu20 / m.m00, myy = m.mu02 / m.m00, mxy = m.mu11 / m.m00;
+    const double root = std::sqrt((mxx - myy) * (mxx - myy) + 4 * mxy * mxy);
+    const double elongation = std::sqrt((mxx + myy + root) / std::max(1e-6, mxx + myy - root));
+    return Ramp(elongation, 1.9, 1.4) * Ramp(solidity, 0.45, 0.6);
 }
 
 // Sum of the redness map over `r` from its integral image.
@@ -179,17 +245,36 @@ std::vector<Seed> GatherSeeds(const cv::Mat& redness, const cv::Mat& integral, i
     return seeds;
 }
 
-double OwnEvidence(const PupilFit& f, double ringRed) {
+struct Own {
+    double colour = 0;  // red, redder than around it, alone, no print or dark middle
+    double shape = 0;   // round and large enough
+    double Value() const { return colour * shape; }
+};
+
+Own OwnEvidence(const PupilFit& f, const Ring& ring, double hullRound, bool lenient = false) {
+    const double ringRed = ring.red;
     const double contrast = f.peak > 0 ? static_cast<double>(f.peak - f.surround) / f.peak : 0.0;
-    const double red = Ramp(f.peak, 36, 70);
-    const double stands = Ramp(contrast, 0.15, 0.4);
-    const double round = Ramp(f.fill, 0.25, 0.45) * Ramp(f.elongation, 2.6, 1.7);
+    // A pupil a few pixels across is smeared by the photograph's colour
+    // sampling and its compression: its red is paler, it stands out less
+    // and its few pixels make a ragged shape. Where the context vouches for
+    // an eye, the bars are lowered for it, all the way at two pixels' radius;
+    // and a strongly compressed photograph pales every red, so the bars for
+    // its colour come halfway down at any size.
+    const double small = lenient ? Ramp(f.radius, 4.0, 2.0) : 0.0;
+    const double pale = lenient ? std::max(small, 0.5) : 0.0;
+    const double red = Ramp(f.peak, 36 - 6 * pale, 70 - 14 * pale);
+    const double stands = Ramp(contrast, 0.15 - 0.05 * pale, 0.4 - 0.12 * pale);
+    const double round = std::max(Ramp(f.fill, 0.25 - 0.05 * small, 0.45 - 0.07 * small) *
+                                      Ramp(f.elongation, 2.6 + 0.6 * small, 1.7 + 0.5 * small),
+                                  hullRound);
     const double size = Ramp(f.radius, 1.0, 2.0);
     const double alone = Ramp(ringRed, 0.35, 0.12);
     // What a red pupil holds is a catch-light, brighter than its red; a
     // dark middle is a pupil that is not red inside a reddish iris.
     const bool darkMiddle = f.holeArea * 10 >= f.area && f.darkHoleArea * 2 > f.holeArea;
-    return red * stands * round * size * alone * (darkMiddle ? 0.2 : 1.0);
+    // An iris leaves little room for paper-white right around the pupil.
+    const double coloured = Ramp(ring.pale, 0.9, 0.6);
+    return {red * stands * alone * coloured * (darkMiddle ? 0.2 : 1.0), round * size};
 }
 
 }  // namespace
@@ -274,11 +359,13 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
     // Each seed fitted at full resolution and judged on its own.
     PupilFitter fitter;
     std::vector<PupilCandidate> fitted;
+    std::vector<cv::Point> points, hull;
     for (const Seed& s : kept) {
         // Largest seeds first: a smaller one inside a pupil already fitted is
-        // a piece of it.
+        // a piece of it, unless it is far smaller: a pupil inside a large
+        // red area (a flushed face, red hair, a red backdrop) is its own.
         const bool inside = std::any_of(fitted.begin(), fitted.end(), [&](const PupilCandidate& c) {
-            return c.own >= kContextFloor && c.fit.radius >= s.r &&
+            return c.own >= kContextFloor && c.fit.radius >= s.r && c.fit.radius < kPieceRatio * s.r &&
                    std::hypot(c.fit.x - s.x, c.fit.y - s.y) < c.fit.extent;
         });
         if (inside) continue;
@@ -295,10 +382,30 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
         const double shift = (k - 1) / 2.0;
         c.fit = fitter.Fit(onMap ? map : bitmap, (s.x - shift) / k, (s.y - shift) / k, o);
         if (!c.fit.found || c.fit.peak < kMinPeak) continue;
-        c.ringRed = RingRed(onMap ? map : bitmap, c.fit);
+        const Ring ring = MeasureRing(onMap ? map : bitmap, c.fit);
+        c.ringRed = ring.red;
+        c.ringPale = ring.pale;
         if (onMap) ScaleUp(c.fit, f);
         c.onMap = onMap;
-        c.own = OwnEvidence(c.fit, c.ringRed);
+        Own own = OwnEvidence(c.fit, ring, 0.0);
+        double hullRound = 0;
+        if (own.Value() < 0.9 && own.Value() >= 0.02) {
+            const PupilFit& at = c.fit;
+            PupilFit here = at;
+            if (onMap) {  // measured where it was fitted
+                here.x = (at.x - (f - 1) / 2.0) / f;
+                here.y = (at.y - (f - 1) / 2.0) / f;
+                here.extent = at.extent / f;
+            }
+            hullRound = HullRoundness(onMap ? map : bitmap, here, points, hull);
+            const Own hulled = OwnEvidence(c.fit, ring, hullRound);
+            if (hulled.Value() > own.Value()) own = hulled;
+        }
+        c.own = own.Value();
+        const Own lenient = OwnEvidence(c.fit, ring, hullRound, true);
+        // How much of the lenient view is shape, softened further below.
+        c.lenientOwn = lenient.Value();
+        c.shape = lenient.shape;
         fitted.push_back(c);
     }
     // One candidate per pupil: the best of those whose centres coincide.
@@ -307,7 +414,8 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
     for (const PupilCandidate& c : fitted) {
         bool duplicate = false;
         for (const PupilCandidate& o : out)
-            if (std::hypot(o.fit.x - c.fit.x, o.fit.y - c.fit.y) <= 0.6 * std::max(o.fit.radius, c.fit.radius) + 1.0) {
+            if (std::hypot(o.fit.x - c.fit.x, o.fit.y - c.fit.y) <= 0.6 * std::max(o.fit.radius, c.fit.radius) + 1.0 &&
+                std::max(o.fit.radius, c.fit.radius) < kPieceRatio * std::min(o.fit.radius, c.fit.radius)) {
                 duplicate = true;
                 break;
             }
@@ -320,7 +428,7 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
         const std::vector<UprightBox> faces = cascades_->Faces();
         int eyeChecks = 0;
         for (PupilCandidate& c : out) {  // best own evidence first
-            if (c.own < kContextFloor) continue;
+            if (std::max(c.own, c.lenientOwn) < kContextFloor) continue;
             double ux = 0, uy = 0;
             orientation.ToUpright(c.fit.x, c.fit.y, ux, uy);
             for (const UprightBox& box : faces) {
@@ -337,6 +445,20 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
     // Two red discs alike are a pair of eyes only when the eye cascade sees
     // an eye around one of them at least (when there is an eye cascade).
     const bool eyesKnown = cascades_ && cascades_->HaveEyes();
+    // Whether the eye cascade sees an eye lying on its side around a
+    // candidate: asked only of candidates one above the other, once each.
+    std::vector<int> sidewaysEye(out.size(), -1);
+    int sidewaysChecks = 0;
+    auto SidewaysEye = [&](std::size_t k) {
+        if (sidewaysEye[k] < 0) {
+            sidewaysEye[k] = 0;
+            if (eyesKnown && sidewaysChecks < kMaxEyeChecks) {
+                ++sidewaysChecks;
+                sidewaysEye[k] = cascades_->EyeAround(out[k].fit.x, out[k].fit.y, out[k].fit.radius, true);
+            }
+        }
+        return sidewaysEye[k] == 1;
+    };
     for (std::size_t i = 0; i < out.size(); ++i) {
         if (out[i].own < kContextFloor) continue;
         for (std::size_t j = i + 1; j < out.size(); ++j) {
@@ -347,7 +469,13 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
             double ux = 0, uy = 0;
             orientation.DirectionToUpright(b.x - a.x, b.y - a.y, ux, uy);
             const double distance = std::hypot(ux, uy) / mean;
-            const double angle = std::atan2(std::fabs(uy), std::fabs(ux)) * 180.0 / M_PI;
+            double angle = std::atan2(std::fabs(uy), std::fabs(ux)) * 180.0 / M_PI;
+            // A photograph that says it is stored upright may have lost its
+            // tag or come from a camera that never wrote one: a pair one
+            // above the other is a face lying on its side, when the eye
+            // cascade sees an eye lying on its side around both.
+            const bool sideways = orientation.Tag() == 1 && angle > 50 && SidewaysEye(i) && SidewaysEye(j);
+            if (sideways) angle = 90 - angle;
             if (ratio > 1.6 || distance < 5 || distance > 45 || angle > 40) continue;
             // The same flash lights both: their redness is alike.
             const double alike = Ramp(std::abs(a.peak - b.peak) / static_cast<double>(std::max(a.peak, b.peak)), 0.5, 0.25);
@@ -365,7 +493,18 @@ std::vector<PupilCandidate> RedPupilDetector::Candidates(const Bitmap& bitmap, i
         const double unseen = c.eye || !cascades_ || !cascades_->HaveEyes() ? 1.0 : 1.0 - 0.85 * Ramp(c.fit.radius, 6, 20);
         const double context =
             1.0 - (1.0 - (c.eye ? 0.75 : 0.0)) * (1.0 - 0.75 * unseen * c.pair) * (1.0 - (c.face ? 0.5 * unseen : 0.0));
-        c.score = c.own * (0.35 + 0.65 * context);
+        // An eye the cascade sees inside a face it finds, where a face has
+        // its eyes: a pupil half hidden by a lid or cut by a catch-light
+        // need not look as round as one that stands alone.
+        // Only the likeliest pupil of its eye: a red speck on a lid beside a
+        // pupil sits in the same eye and face.
+        const bool mainOfEye = std::none_of(out.begin(), out.end(), [&](const PupilCandidate& o) {
+            return &o != &c && o.own > c.own &&
+                   std::hypot(o.fit.x - c.fit.x, o.fit.y - c.fit.y) < 3 * std::max(o.fit.radius, c.fit.radius) + 2;
+        });
+        const double own = c.face && c.eye && mainOfEye && c.shape > 0 ? std::max(c.own, c.lenientOwn / std::sqrt(c.shape))
+                                                                       : c.own;
+        c.score = own * (0.35 + 0.65 * context);
     }
     for (PupilCandidate& c : out) {
         if (!c.onMap || c.score < kRefineFloor) continue;

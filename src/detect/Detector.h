@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "common/Bitmap.h"
-#include "detect/Orientation.h"
+#include "common/Orientation.h"
 #include "editing/PupilFit.h"
 
 namespace scarlex {
@@ -36,10 +36,13 @@ struct DetectorOptions {
 struct PupilCandidate {
     PupilFit fit;
     double own = 0;       // the pupil's own evidence, 0 .. 1
+    double lenientOwn = 0;  // the same with the lower bars of a small pupil in a face
+    double shape = 0;       // of that, how round and large enough it is
     double pair = 0;      // best partner
     bool eye = false;     // the eye cascade found an eye around it
     bool face = false;    // inside a face the face cascade found
     double ringRed = 0;   // share of the ring around it as red as the pupil
+    double ringPale = 0;  // share of that ring pale and brighter than the pupil: paper, not an iris
     double score = 0;
     bool onMap = false;   // judged on the reduced map (a large blob of a large photograph)
 };

@@ -51,23 +51,69 @@ bool DBUndoTable::Append(const Rect& rect, Bitmap image, int width, int height) 
     return true;
 }
 
+namespace {
+
+// The area of the row's image inside `work`. The photograph is the same
+// size as when the row was cut, but clip again rather than trust that.
+Rect ImageArea(const UndoRow& row, const Bitmap& work) {
+    const Rect image{row.ImageLeft, row.ImageTop, row.ImageLeft + row.Image.Width(), row.ImageTop + row.Image.Height()};
+    return ClipToBitmap(image, work.Width(), work.Height());
+}
+
+// Copies `from` (placed at left, top) onto `work` within `inside`.
+void PutPixels(Bitmap& work, const Rect& inside, const Bitmap& from, int left, int top) {
+    const std::size_t bytes = static_cast<std::size_t>(inside.Width()) * 3;
+    for (int y = inside.top; bytes != 0 && y < inside.bottom; ++y)
+        std::memcpy(work.Pixel(inside.left, y), from.Pixel(inside.left - left, y - top), bytes);
+}
+
+}  // namespace
+
 bool DBUndoTable::Undo(Bitmap& work) {
     if (rows_.empty()) return false;
     const UndoRow& row = rows_.back();
-    // The photograph is the same size as when the row was cut, but clip
-    // again rather than trust that.
-    const Rect image{row.ImageLeft, row.ImageTop, row.ImageLeft + row.Image.Width(),
-                     row.ImageTop + row.Image.Height()};
-    const Rect inside = ClipToBitmap(image, work.Width(), work.Height());
-    const std::size_t bytes = static_cast<std::size_t>(inside.Width()) * 3;
-    for (int y = inside.top; bytes != 0 && y < inside.bottom; ++y)
-        std::memcpy(work.Pixel(inside.left, y), row.Image.Pixel(inside.left - row.ImageLeft, y - row.ImageTop), bytes);
+    PutPixels(work, ImageArea(row, work), row.Image, row.ImageLeft, row.ImageTop);
     rows_.pop_back();
     return !rows_.empty();
 }
 
+bool DBUndoTable::UndoForRedo(Bitmap& work) {
+    if (rows_.empty()) return false;
+    RedoRow redo;
+    const Rect inside = ImageArea(rows_.back(), work);
+    if (inside.Width() > 0 && inside.Height() > 0) {
+        // After covers the whole image area, as Image does, so that Redo
+        // puts back exactly what Undo took.
+        const UndoRow& row = rows_.back();
+        redo.After.SetSize(row.Image.Width(), row.Image.Height());
+        const std::size_t bytes = static_cast<std::size_t>(inside.Width()) * 3;
+        for (int y = inside.top; y < inside.bottom; ++y)
+            std::memcpy(redo.After.Pixel(inside.left - row.ImageLeft, y - row.ImageTop), work.Pixel(inside.left, y),
+                        bytes);
+    }
+    redo.row = rows_.back();
+    Undo(work);
+    redo_.push_back(std::move(redo));
+    return !rows_.empty();
+}
+
+bool DBUndoTable::Redo(Bitmap& work) {
+    if (redo_.empty()) return false;
+    RedoRow& redo = redo_.back();
+    if (!redo.After.Empty()) PutPixels(work, ImageArea(redo.row, work), redo.After, redo.row.ImageLeft, redo.row.ImageTop);
+    rows_.push_back(std::move(redo.row));
+    redo_.pop_back();
+    return true;
+}
+
+void DBUndoTable::RestoreOriginal(Bitmap& work) const {
+    for (auto row = rows_.rbegin(); row != rows_.rend(); ++row)
+        PutPixels(work, ImageArea(*row, work), row->Image, row->ImageLeft, row->ImageTop);
+}
+
 void DBUndoTable::Clear() {
     while (!rows_.empty()) rows_.pop_back();
+    redo_.clear();
 }
 
 std::vector<Rect> DBUndoTable::Rectangles() const {

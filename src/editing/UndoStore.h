@@ -28,6 +28,13 @@ struct UndoRow {
     Rect Rectangle() const { return {left, top, right, bottom}; }
 };
 
+// An undone row kept for Redo, with the pixels its edit had left in the
+// same area (After is placed and sized like the row's Image).
+struct RedoRow {
+    UndoRow row;
+    Bitmap After;
+};
+
 // The part of `rect` inside a width x height photograph (may be empty).
 Rect ClipToBitmap(const Rect& rect, int width, int height);
 
@@ -46,7 +53,24 @@ public:
     // Does nothing and returns false on an empty store.
     bool Undo(Bitmap& work);
 
-    // Deletes from the last row back.
+    // The same, keeping the row and the pixels it takes away for Redo.
+    bool UndoForRedo(Bitmap& work);
+    // Puts back the newest undone edit: the pixels it left and its row,
+    // exactly as they were. False when there is nothing to redo.
+    bool Redo(Bitmap& work);
+    std::size_t RedoCount() const { return redo_.size(); }
+    // A new edit makes the undone ones meaningless: they were cut from a
+    // photograph that no longer is.
+    void ClearRedo() { redo_.clear(); }
+    // For an edit that is taken back at once because it changed nothing.
+    std::vector<RedoRow> TakeRedo() { return std::move(redo_); }
+    void PutRedo(std::vector<RedoRow> rows) { redo_ = std::move(rows); }
+
+    // `work` as it was before every row: the rows' images put back, newest
+    // first.
+    void RestoreOriginal(Bitmap& work) const;
+
+    // Deletes from the last row back, and what could be redone.
     void Clear();
 
     std::size_t Count() const { return rows_.size(); }
@@ -60,6 +84,7 @@ public:
 
 private:
     std::vector<UndoRow> rows_;
+    std::vector<RedoRow> redo_;
 };
 
 }  // namespace scarlex

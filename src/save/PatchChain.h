@@ -33,9 +33,11 @@ PatchRequest PatchRequestFor(const Rect& row, int pictureWidth, int pictureHeigh
 // re-encode of the edited picture; every temporary goes into `workDir`, a
 // private folder of the caller's. On success `*result` names the last chain
 // file (in workDir), or the chain source itself when there are no rows. The
-// original and the re-encode are only read. Patch and chain files are named
-// after the chain source ("<name>-cpd.jpg", "<name>_0.jpg", ...) inside
-// workDir, and each is deleted as soon as the next step no longer needs it.
+// original and the re-encode are only read. Inside workDir, chain files are
+// named after the chain source ("<name>_0.jpg", "<name>_1.jpg", ...) and each
+// patch after the chain file it is dropped into ("<current>-cpd.jpg"); each
+// is deleted as soon as the next step no longer needs it. A re-encode of
+// another size or colour coding than the original is refused.
 CodecResult BuildPatchedFile(const std::string& chainSource, const std::string& reencode,
                              const std::vector<Rect>& rows, const std::string& workDir, std::string* result,
                              ChainReport* report = nullptr);

@@ -85,7 +85,9 @@ CodecResult Run(const Original& original, const Bitmap& bitmap, const Sampling& 
     *report = PatchEngineReport{};
     report->rows = static_cast<int>(rows.size());
     const std::string where = original.path ? *original.path + ": " : std::string();
-    auto failure = [&](const std::string& text) { return CodecResult::Failure(where + text); };
+    auto failure = [&](const std::string& text, CodecFailure kind = CodecFailure::Other) {
+        return CodecResult::Failure(where + text, kind);
+    };
     if (bitmap.Empty()) return CodecResult::Failure("there is no picture to write");
 
     CoefficientPatcher patcher(mode == PatchMode::Default ? TablePolicy::Harmonise : TablePolicy::KeepOriginal);
@@ -156,7 +158,7 @@ CodecResult Run(const Original& original, const Bitmap& bitmap, const Sampling& 
         if (!r) return failure("an edited area: " + r.error);
         const int column = a.x / grid.imcuWidth, row = a.y / grid.imcuHeight;
         r = patcher.Paste(patch, column, row);
-        if (!r) return failure(r.error);
+        if (!r) return failure(r.error, r.kind);
         const long columns = Ceil(a.width, grid.imcuWidth), imcuRows = Ceil(a.height, grid.imcuHeight);
         report->encodedImcus += columns * imcuRows;
         for (long j = 0; j < imcuRows; ++j)
@@ -169,7 +171,7 @@ CodecResult Run(const Original& original, const Bitmap& bitmap, const Sampling& 
 
     PatchWriteReport written;
     r = patcher.Write(mode == PatchMode::Default ? OutputCoding::Plain : OutputCoding::LikeOriginal, result, &written);
-    if (!r) return failure(r.error);
+    if (!r) return failure(r.error, r.kind);
     out.swap(result);
     report->tablesChanged = written.tablesChanged;
     report->progressive = written.progressive;

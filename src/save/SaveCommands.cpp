@@ -12,6 +12,7 @@
 #include "metadata/ImgData.h"
 #include "save/FileOps.h"
 #include "save/OutputNaming.h"
+#include "save/PatchEngine.h"
 
 namespace scarlex {
 
@@ -102,10 +103,16 @@ std::string ChangedOnDiskRefusal(const std::string& original) {
            "picture, so nothing was saved.\nYour edits are kept; open the photograph again to save it.";
 }
 
+std::string KeptQualityNote(const std::string& out) {
+    return "The edits were saved into " + out +
+           " with the original's own quality: its quantisation tables cannot be shared with blocks coded at "
+           "quality 75.";
+}
+
 std::string UncodableRefusal(const std::string& out) {
     return "The edits cannot be saved into " + out +
-           ": the original's quantisation tables cannot be shared with the re-encoded blocks without pushing "
-           "coefficients past what a JPEG file can hold.\nNothing was written; your edits are kept.";
+           ": some of the photograph's coefficients are beyond what a JPEG file can code, even with its own "
+           "quantisation tables.\nNothing was written; your edits are kept.";
 }
 
 namespace {
@@ -161,68 +168,84 @@ bool SaveCommands::SaveTo(const std::string& out) {
         return fail("Filename " + out + " is where the original photograph is kept.\nPlease choose another name.");
     const bool outIsOpenFile = SameFile(out, doc_.OpenFilePath);
 
-    // Everything is made in a private folder beside the output first, so a
-    // failure leaves nothing half-written under the output's name.
-    PrivateWorkDir work(ExtractFilePath(out));
-    if (!work.ok()) return fail(std::string(kCantOpenOutput) + "\n" + out + ": " + work.error());
+    // Work folders a killed save of an older version may have left.
+    RemoveStaleWorkDirs(ExtractFilePath(out));
 
-    // The save builds from a private copy, and only if it is the file that
-    // was loaded: a file replaced meanwhile is not spliced with old edits.
-    const std::string snapshot = work.File("original.jpg");
+    // The original is read once, into memory, and used only if it is the
+    // file that was loaded: a file replaced meanwhile is not spliced with
+    // old edits.
+    std::vector<uint8_t> original;
     FileFingerprint read;
-    if (const std::string why = FingerprintFile(source, read, snapshot); !why.empty())
+    if (const std::string why = ReadFingerprinted(source, read, original); !why.empty())
         return fail("The photograph could not be read:\n" + why);
     if (doc_.LoadedFile.known && !doc_.LoadedFile.Matches(read)) return fail(ChangedOnDiskRefusal(source));
 
-    const PlaceOptions scratch = ScratchPlacement();
-    const std::string reencode = work.File(ExtractFileName(ChangeFileExt(out, "")) + ".full.jpg");
-    // The re-encode is coded in the original's colour space (RGB in the rare
-    // file that keeps it), or its blocks would mean other colours there.
-    JpegInfo originalInfo;
-    const int colorSpace = ReadJpegInfo(snapshot, originalInfo).ok ? originalInfo.colorSpace : JCS_YCbCr;
-    CodecResult r = EncodeBitmapToJpeg(reencode, *doc_.WorkBitmap, doc_.SourceSampling, colorSpace, scratch);
-    if (!r) return fail(r.error);
-
+    // One pass over the original's coefficients. The engine takes every
+    // photograph the decoder gives a bitmap for (greyscale, YCbCr and RGB
+    // coded), so the crop-and-drop chain is not needed here any more.
     const std::vector<Rect> rows = doc_.UndoRows ? doc_.UndoRows() : std::vector<Rect>{};
     report_.undoRows = static_cast<int>(rows.size());
-    std::string patched;
-    r = BuildPatchedFile(snapshot, reencode, rows, work.path(), &patched, &report_.chain);
+    report_.mode = settings_.KeepOriginalQuality ? PatchMode::KeepQuality : PatchMode::Default;
+    std::vector<uint8_t> image;
+    CodecResult r = BuildPatchedJpeg(original, *doc_.WorkBitmap, doc_.SourceSampling, rows, report_.mode, image,
+                                     &report_.engine);
+    if (!r && r.kind == CodecFailure::Uncodable && report_.mode == PatchMode::Default) {
+        // Common tables would push coefficients past what the coding
+        // carries. With the original's own tables nothing is rescaled, so
+        // the edits can still be saved; the user is told, not asked.
+        r = BuildPatchedJpeg(original, *doc_.WorkBitmap, doc_.SourceSampling, rows, PatchMode::KeepQuality, image,
+                             &report_.engine);
+        if (r) {
+            report_.mode = PatchMode::KeepQuality;
+            report_.keptQualityInstead = true;
+            report_.note = KeptQualityNote(out);
+        }
+    }
     if (!r) {
         if (r.kind == CodecFailure::Uncodable) return fail(UncodableRefusal(out));
-        // Name the user's file, not the private copy the chain read.
-        std::string text = r.error;
-        for (std::size_t at; (at = text.find(snapshot)) != std::string::npos;) text.replace(at, snapshot.size(), source);
-        return fail(text);
+        return fail(source + ": " + r.error);
     }
+    std::vector<uint8_t>().swap(original);
+    report_.appliedRows = report_.engine.appliedRows;
+    report_.replacedImcus = report_.engine.replacedImcus;
 
-    std::string finished = patched;  // with no edits, the original's own bytes
-    if (doc_.KeepsMetadata && doc_.KeepsMetadata() && doc_.WriteEXIFJpeg) {
-        finished = work.File("with-metadata.jpg");
-        r = doc_.WriteEXIFJpeg(patched, finished);
-        if (!r) return fail(r.error);
-    }
-    if (!StillAsRead(source, read)) return fail(ChangedOnDiskRefusal(source));
-    FileFingerprint written;
-    if (outIsOpenFile) FingerprintFile(finished, written);
-
-    // The output gets the original's permission bits, and never replaces a
-    // file that was not there when the save began.
+    // The file is written once, kept segments first, beside the output; it
+    // gets the original's permission bits and never replaces a file that
+    // was not there when the save began.
     PlaceOptions place;
     place.permissionsFrom = source;
     place.noReplace = !Exists(out);
+    FileBeside file(out, place);
+    if (!file.ok()) return fail(std::string(kCantOpenOutput) + "\n" + file.error());
+    ByteHasher hasher;  // the new file's fingerprint, when it replaces the open one
+    const ByteSink sink = [&](std::span<const uint8_t> piece) {
+        if (outIsOpenFile) hasher.Add(piece);
+        return file.Write(piece);
+    };
+    if (doc_.WriteWithMetadata) {
+        r = doc_.WriteWithMetadata(image, sink);
+    } else {
+        r = CodecResult{};
+        r.ok = sink(image);
+    }
+    if (!file.error().empty()) return fail(std::string(kCantOpenOutput) + "\n" + file.error());
+    if (!r) return fail(r.error);
+    std::vector<uint8_t>().swap(image);
+    if (!StillAsRead(source, read)) return fail(ChangedOnDiskRefusal(source));
+
     if (plan.relocate && outIsOpenFile) {
         // The output takes the original's own name: first give the original
         // its new name as well, then put the output over the old one.
         if (const std::string why = LinkOrCopyFileTo(doc_.OpenFilePath, plan.relocated); !why.empty())
             return fail("The original could not be moved to " + plan.relocated + ", so nothing was saved:\n" + why);
-        if (const std::string why = PlaceFile(finished, out, place); !why.empty()) {
+        if (const std::string why = file.Commit(); !why.empty()) {
             ::unlink(plan.relocated.c_str());  // the second name made just now
             return fail(std::string(kCantOpenOutput) + "\n" + why);
         }
         doc_.OriginalPath = plan.relocated;
         report_.relocatedOriginal = plan.relocated;
     } else {
-        if (const std::string why = PlaceFile(finished, out, place); !why.empty())
+        if (const std::string why = file.Commit(); !why.empty())
             return fail(std::string(kCantOpenOutput) + "\n" + why);
         if (plan.relocate) {
             if (const std::string why = MoveFileTo(doc_.OpenFilePath, plan.relocated); why.empty()) {
@@ -231,6 +254,17 @@ bool SaveCommands::SaveTo(const std::string& out) {
             } else {
                 report_.relocationError = why;
             }
+        }
+    }
+    FileFingerprint written;
+    if (outIsOpenFile) {
+        written.size = hasher.Count();
+        written.hash = hasher.Value();
+        const int fd = ::open(out.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            written.mtimeNs = ModificationTimeNs(fd);
+            written.known = true;
+            ::close(fd);
         }
     }
     doc_.Saved = true;

@@ -1,14 +1,14 @@
 #pragma once
 // The save commands without a window: Save (with its dialog), Auto Save,
-// and the sequence they share: relocate the original, write the full
-// re-encode, rebuild the output from the original with only the edited
-// blocks replaced, and put the original's metadata back.
+// and the sequence they share: read the original once, rebuild it with only
+// the blocks around the edits replaced (PatchEngine), put the original's
+// metadata in front, write the file once, and relocate the original.
 //
 // Nothing is written under the output's name until the whole file is ready:
-// the work happens in a private folder beside the output, from a private
-// copy of the original checked against the file as it was loaded, and the
-// finished file (with the original's permission bits) is renamed into
-// place. Only then is the original renamed or moved. A failed save says
+// the original is read into memory and checked against the file as it was
+// loaded, the finished file is written beside the output (with the
+// original's permission bits) and renamed into place once the original is
+// seen unchanged. Only then is the original renamed or moved. A failed save says
 // why, leaves the original where it is, and leaves Saved as it was. The
 // output is never the relocated original, and an output that takes the
 // original's own name is put there only once the original is safe under
@@ -26,7 +26,7 @@
 #include "common/Rect.h"
 #include "common/Sampling.h"
 #include "platform/Platform.h"
-#include "save/PatchChain.h"
+#include "save/PatchEngine.h"
 #include "settings/Settings.h"
 
 namespace scarlex {
@@ -64,7 +64,14 @@ struct SaveReport {
     std::string relocatedOriginal;  // empty when the original stayed
     std::string relocationError;    // saved, but the original could not be moved: why
     int undoRows = 0;
-    ChainReport chain;
+    int appliedRows = 0;            // rows with something inside the picture
+    long replacedImcus = 0;         // distinct iMCUs given new blocks
+    PatchMode mode = PatchMode::Default;  // how the edited blocks were coded
+    // The default coding could not carry this photograph's blocks, so the
+    // save kept the original's quality instead; `note` says so.
+    bool keptQualityInstead = false;
+    std::string note;               // for the user, about a save that succeeded
+    PatchEngineReport engine;
     long long outputSize = 0;
 };
 
@@ -102,5 +109,7 @@ inline constexpr const char* kCantOpenOutput = "Can't open output file for writi
 std::string SameFileRefusal(const std::string& out, const std::string& relocated);
 std::string ChangedOnDiskRefusal(const std::string& original);
 std::string UncodableRefusal(const std::string& out);
+// Said (not asked) when a save kept the original's quality on its own.
+std::string KeptQualityNote(const std::string& out);
 
 }  // namespace scarlex

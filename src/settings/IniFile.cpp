@@ -180,8 +180,20 @@ void IniFile::WriteString(const std::string& section, const std::string& key, co
         lines.push_back("[" + section + "]");
         lines.push_back(entry);
     }
+    if (batching_) {
+        lines_ = std::move(lines);
+        pending_ = true;
+        return;
+    }
     Flush(lines);
     lines_ = std::move(lines);
+}
+
+void IniFile::CommitWrites() {
+    batching_ = false;
+    if (!pending_) return;
+    Flush(lines_);
+    pending_ = false;
 }
 
 void IniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value) {

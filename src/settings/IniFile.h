@@ -52,6 +52,12 @@ public:
     void WriteInteger(const std::string& section, const std::string& key, int32_t value);
     void WriteBool(const std::string& section, const std::string& key, bool value);
 
+    // The writes between BeginWrites and CommitWrites reach the file once,
+    // at CommitWrites (which throws IniWriteError as a write would), instead
+    // of a rewrite flushed to the disk for every key.
+    void BeginWrites() { batching_ = true; }
+    void CommitWrites();
+
 private:
     struct Found {
         std::size_t section = npos;  // line of "[section]"
@@ -68,6 +74,8 @@ private:
     // Set when a file exists that could not be read whole: writing it would
     // throw away what we could not see.
     bool unreadable_ = false;
+    bool batching_ = false;
+    bool pending_ = false;  // lines_ holds writes the file has not had yet
 };
 
 }  // namespace scarlex

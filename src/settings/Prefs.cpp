@@ -103,8 +103,8 @@ TFPrefs::TFPrefs(Platform& platform, std::string settingsPath, QWidget* parent)
     layout->addWidget(PageControl1);
     layout->addLayout(buttons);
 
-    // Fixed at 360 x 273, unless the desktop's fonts need more room.
-    setFixedSize(QSize(360, 273).expandedTo(layout->totalMinimumSize()));
+    // Fixed at 360 x 290, unless the desktop's fonts need more room.
+    setFixedSize(QSize(360, 290).expandedTo(layout->totalMinimumSize()));
     PageControl1->setCurrentWidget(TMainControls);
     hints_ = new PopupHints(this);
 }
@@ -160,6 +160,13 @@ void TFPrefs::BuildFiles() {
                                "prevent the original being overwritten");
     CBAskBeforeDiscard = Check(TFiles, "CBAskBeforeDiscard", "Ask before discarding unsaved changes",
                                "Open, a dropped file and Next ask whether to save the edits on screen first");
+    CBKeepQuality = Check(TFiles, "CBKeepQuality", "Keep the original's quality (the file does not grow)",
+                          "Code the edited blocks with the original's own quantisation tables");
+    CBKeepQuality->setWhatsThis(QStringLiteral(
+        "Off: the blocks around your edits are coded at quality 75 and the whole photograph is brought to "
+        "tables both can share, which can make the file noticeably larger. On: the edited blocks are coded "
+        "with the original's own tables, every other block keeps its data exactly, and the file stays about "
+        "the size it was. A photograph whose tables cannot be shared is saved this way in any case."));
     connect(BSelDir, &QPushButton::clicked, this, &TFPrefs::BSelDirClick);
 
     auto* g = new QGridLayout(TFiles);
@@ -184,7 +191,8 @@ void TFPrefs::BuildFiles() {
     g->addWidget(CBSaveFileFolder, 6, 0, 1, 2);
     g->addWidget(CBNumberDuplicates, 7, 0, 1, 2);
     g->addWidget(CBAskBeforeDiscard, 8, 0, 1, 2);
-    g->setRowStretch(9, 1);
+    g->addWidget(CBKeepQuality, 9, 0, 1, 2);
+    g->setRowStretch(10, 1);
     PageControl1->addTab(TFiles, QStringLiteral("Files"));
 }
 
@@ -206,6 +214,8 @@ void TFPrefs::BuildMainControls() {
                                         "Save the threshold settings and restore them each time Scarlex is run");
     CBLimitToGlass = Check(TMainControls, "CBLimitToGlass", "Keep a click's removal inside the magnifying glass",
                            "Without a limit circle, a click removes red only within the glass around the aimed point");
+    CBUseOrientation = Check(TMainControls, "CBUseOrientation", "Show photographs upright (EXIF orientation)",
+                             "Turn photographs taken sideways as the camera recorded; the saved file keeps its layout");
     connect(ColorBorder, &ColourSwatch::mouseDown, this, &TFPrefs::ColorBorderMouseDown);
     connect(ColorLimit, &ColourSwatch::mouseDown, this, &TFPrefs::ColorLimitMouseDown);
 
@@ -219,8 +229,9 @@ void TFPrefs::BuildMainControls() {
     g->addWidget(CBForceToGrey, 3, 0, 1, 2);
     g->addWidget(CBRememberThresholdSettings, 4, 0, 1, 2);
     g->addWidget(CBLimitToGlass, 5, 0, 1, 2);
+    g->addWidget(CBUseOrientation, 6, 0, 1, 2);
     g->setColumnStretch(1, 1);
-    g->setRowStretch(6, 1);
+    g->setRowStretch(7, 1);
     PageControl1->addTab(TMainControls, QStringLiteral("Main Controls"));
 }
 
@@ -247,7 +258,9 @@ void TFPrefs::Fill(const SettingsModel& s) {
     CBHints->setChecked(s.StartupHints);
     CBRememberThresholdSettings->setChecked(s.RememberThresholds);
     CBLimitToGlass->setChecked(s.LimitToGlass);
+    CBUseOrientation->setChecked(s.UseOrientation);
     CBAskBeforeDiscard->setChecked(s.AskBeforeDiscard);
+    CBKeepQuality->setChecked(s.KeepOriginalQuality);
 }
 
 bool TFPrefs::TakeBack(SettingsModel& s, const ApplySettings& apply) {
@@ -275,7 +288,9 @@ bool TFPrefs::TakeBack(SettingsModel& s, const ApplySettings& apply) {
     s.StartupHints = CBHints->isChecked();
     s.RememberThresholds = CBRememberThresholdSettings->isChecked();
     s.LimitToGlass = CBLimitToGlass->isChecked();
+    s.UseOrientation = CBUseOrientation->isChecked();
     s.AskBeforeDiscard = CBAskBeforeDiscard->isChecked();
+    s.KeepOriginalQuality = CBKeepQuality->isChecked();
     if (apply) apply(s);
     return true;
 }

@@ -116,6 +116,7 @@ public:
     QCheckBox* CBOpenFileFolder = nullptr;
     QCheckBox* CBSaveFileFolder = nullptr;
     QCheckBox* CBNumberDuplicates = nullptr;
+    QCheckBox* CBKeepQuality = nullptr;
     QCheckBox* CBAskBeforeDiscard = nullptr;
 
     QWidget* TMainControls = nullptr;
@@ -128,6 +129,7 @@ public:
     QCheckBox* CBForceToGrey = nullptr;
     QCheckBox* CBRememberThresholdSettings = nullptr;
     QCheckBox* CBLimitToGlass = nullptr;
+    QCheckBox* CBUseOrientation = nullptr;
 
     QPushButton* BitBtn1 = nullptr;  // OK
     QPushButton* BitBtn2 = nullptr;  // Cancel

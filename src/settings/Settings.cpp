@@ -74,6 +74,8 @@ void ReadSettings(SettingsModel& s, const IniFile& ini) {
     s.Left = ini.ReadInteger(kMainForm, "Left", d.Left);
     s.Width = ini.ReadInteger(kMainForm, "Width", d.Width);
     s.Height = ini.ReadInteger(kMainForm, "Height", d.Height);
+    s.Maximised = ini.ReadBool(kMainForm, "Maximised", d.Maximised);
+    s.GeometryStored = ini.ValueExists(kMainForm, "Width") && ini.ValueExists(kMainForm, "Height");
     s.UseIniFile = ini.ReadBool(kGeneral, "Ini File", d.UseIniFile);
     s.ShowPopupHints = ini.ReadBool(kGeneral, "Show Hints", d.ShowPopupHints);
     s.AppendEnabled = ini.ReadBool(kFile, "Enable FIle Name Append", d.AppendEnabled);
@@ -97,7 +99,9 @@ void ReadSettings(SettingsModel& s, const IniFile& ini) {
     s.StartupHints = ini.ReadBool(kGeneral, "Startup Hints", d.StartupHints);
     s.RememberThresholds = ini.ReadBool(kGeneral, "Remember Threshold settings", d.RememberThresholds);
     s.LimitToGlass = ini.ReadBool(kGeneral, "Limit To Glass", d.LimitToGlass);
+    s.UseOrientation = ini.ReadBool(kGeneral, "Use Orientation", d.UseOrientation);
     s.AskBeforeDiscard = ini.ReadBool(kFile, "Ask Before Discard", d.AskBeforeDiscard);
+    s.KeepOriginalQuality = ini.ReadBool(kFile, "Keep Original Quality", d.KeepOriginalQuality);
     s.MaxMegapixels = std::max(0, ini.ReadInteger(kGeneral, "Max Megapixels", d.MaxMegapixels));
     if (s.RememberThresholds) {
         s.ThresholdR = ini.ReadString(kGeneral, "Red Threshold", d.ThresholdR);
@@ -127,12 +131,15 @@ void LoadSettings(SettingsModel& s, const std::string& path, Platform& platform,
 void SaveSettings(const SettingsModel& s, IniFile& ini, bool windowNormal) {
     using namespace ini;
     if (!s.UseIniFile) return;
+    ini.BeginWrites();  // one rewrite of the file for all of them
     if (windowNormal) {
         ini.WriteInteger(kMainForm, "Top", s.Top);
         ini.WriteInteger(kMainForm, "Left", s.Left);
         ini.WriteInteger(kMainForm, "Width", s.Width);
         ini.WriteInteger(kMainForm, "Height", s.Height);
     }
+    // Like the size limit: only once it has mattered.
+    if (s.Maximised || ini.ValueExists(kMainForm, "Maximised")) ini.WriteBool(kMainForm, "Maximised", s.Maximised);
     ini.WriteBool(kGeneral, "Ini File", s.UseIniFile);
     ini.WriteBool(kGeneral, "Show Hints", s.ShowPopupHints);
     ini.WriteBool(kFile, "Enable FIle Name Append", s.AppendEnabled);
@@ -162,7 +169,10 @@ void SaveSettings(const SettingsModel& s, IniFile& ini, bool windowNormal) {
         ini.WriteString(kGeneral, "Red/Blue Threshold", s.ThresholdRB);
     }
     ini.WriteBool(kGeneral, "Limit To Glass", s.LimitToGlass);
+    ini.WriteBool(kGeneral, "Use Orientation", s.UseOrientation);
     ini.WriteBool(kFile, "Ask Before Discard", s.AskBeforeDiscard);
+    ini.WriteBool(kFile, "Keep Original Quality", s.KeepOriginalQuality);
+    ini.CommitWrites();
 }
 
 void SaveSettings(const SettingsModel& s, const std::string& path, bool windowNormal) {

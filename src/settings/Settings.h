@@ -31,6 +31,11 @@ struct SettingsModel {
     int Left = 300;
     int Width = 500;
     int Height = 640;
+    // The window was maximised when the program last ended.
+    bool Maximised = false;
+    // Whether the file held the geometry: without it, the first start sizes
+    // the window to the screen.
+    bool GeometryStored = false;
 
     bool UseIniFile = false;
     bool ShowPopupHints = true;
@@ -55,8 +60,13 @@ struct SettingsModel {
     // Without a limit circle, a click's removal stays inside the magnifying
     // glass (a circle of its radius around the aimed pixel).
     bool LimitToGlass = true;
+    // Show photographs upright by their EXIF orientation.
+    bool UseOrientation = true;
     // Open, a drop and Next ask before unsaved edits are discarded.
     bool AskBeforeDiscard = true;
+    // Saves code the edited blocks with the original's own quantisation
+    // tables, so nothing else is requantised and the file does not grow.
+    bool KeepOriginalQuality = false;
     // Photographs larger than this many megapixels are refused; 0 means the
     // program's default (500, or less where memory is small). No control in
     // the preferences: the value is set in the file ("Max Megapixels").

@@ -1,5 +1,7 @@
 #include "transform/CoefficientPatch.h"
 
+#include "transform/CoefficientRange.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -60,6 +62,11 @@ struct CoefficientPatcher::State {
 
     // Harmonised tables, by slot of the original.
     bool targetSet = false;
+    // Whether every block went through RescaleBlocks with every value within
+    // the AC limit (so that DC differences fit too): then the output needs
+    // no range check of its own.
+    bool allNarrow = true;
+    bool rescaledAll = false;  // RescaleUntouched ran over the whole picture
     bool slotUsed[NUM_QUANT_TBLS] = {};
     UINT16 target[NUM_QUANT_TBLS][DCTSIZE2] = {};
     bool rescaled = false;
@@ -68,6 +75,7 @@ struct CoefficientPatcher::State {
     std::vector<uint8_t> pastedColumn;   // scratch: block columns of one row covered by pastes
     std::vector<jpeg_scan_info> script;  // the original's scans, when it has several
     const char* refusal = nullptr;       // our own reason, when libjpeg had none
+    bool uncodable = false;              // the refusal: a value the entropy coder cannot carry
 };
 
 namespace {
@@ -170,7 +178,7 @@ bool MakeFactors(const UINT16* from, const UINT16* to, Factors* f) {
 // codable range. Every entry of a block alike, with one range test per
 // run, so that the compiler can use vector instructions: this runs over
 // every block of the photograph.
-bool RescaleBlocks(JBLOCKROW blocks, JDIMENSION count, const Factors& f) {
+bool RescaleBlocks(JBLOCKROW blocks, JDIMENSION count, const Factors& f, bool* allNarrow) {
     // A local copy: the blocks cannot alias it.
     int16_t factor[DCTSIZE2];
     std::memcpy(factor, f.factor, sizeof factor);
@@ -185,6 +193,7 @@ bool RescaleBlocks(JBLOCKROW blocks, JDIMENSION count, const Factors& f) {
         }
     }
     if (low >= -kMaxAc && high <= kMaxAc) return true;
+    *allNarrow = false;
     if (low < -32768 || high > 32767) return false;  // the values above wrapped
     // Only a DC value may go beyond the AC limit.
     for (JDIMENSION b = 0; b < count; ++b) {
@@ -461,8 +470,9 @@ int PasteCore(State* s, TablePolicy policy, const uint8_t* data, std::size_t siz
             JBLOCKARRAY to = (*src->mem->access_virt_barray)(Common(src), s->arrays[ci], by + r, 1, TRUE);
             std::memcpy(to[0] + bx, from[0], sizeof(JBLOCK) * pc->width_in_blocks);
             if (!f.any) continue;
-            if (!RescaleBlocks(to[0] + bx, pc->width_in_blocks, f)) {
+            if (!RescaleBlocks(to[0] + bx, pc->width_in_blocks, f, &s->allNarrow)) {
                 s->refusal = "an edited block cannot be brought to common tables: a coefficient leaves the codable range";
+                s->uncodable = true;
                 DestroyPatch(s);
                 return 2;
             }
@@ -587,6 +597,18 @@ int WriteCore(State* s, OutputCoding coding, bool useScript, PatchWriteReport* r
     jpeg_write_coefficients(d, s->arrays);
     for (jpeg_saved_marker_ptr m = s->src.marker_list; m; m = m->next)
         if (m->marker == JPEG_COM) jpeg_write_marker(d, m->marker, m->data, m->data_length);
+    // Nothing the Huffman coder cannot carry may go out: the library would
+    // write it as a stream no decoder reads. An arithmetic-coded original
+    // may hold such values where no edit touched it.
+    // Where every block was rescaled within the AC limit (the usual default
+    // save) that is known already.
+    const bool known = s->targetSet && s->rescaledAll && s->allNarrow;
+    if (!known && FindUncodableCoefficient(Common(&s->src), d, s->arrays).found) {
+        s->refusal = "a coefficient of this photograph is beyond what its coding can carry";
+        s->uncodable = true;
+        DestroyDst(s);
+        return 2;
+    }
     jpeg_finish_compress(d);
     jpeg_destroy_compress(d);
     s->dstMade = false;
@@ -599,14 +621,20 @@ bool RescaleUntouched(State* s) {
     for (int ci = 0; ci < src->num_components; ++ci) {
         const jpeg_component_info* comp = &src->comp_info[ci];
         const int slot = comp->quant_tbl_no;
-        if (slot < 0 || slot >= NUM_QUANT_TBLS || !s->slotUsed[slot]) continue;
+        if (slot < 0 || slot >= NUM_QUANT_TBLS || !s->slotUsed[slot]) {
+            s->allNarrow = false;  // left as read, unchecked
+            continue;
+        }
         const UINT16* own = TableOf(src, ci);
         Factors f;
         if (!own || !MakeFactors(own, s->target[slot], &f)) {
             s->refusal = "the photograph's tables cannot be brought together with the edited blocks' tables";
             return false;
         }
-        if (!f.any) continue;
+        if (!f.any) {
+            s->allNarrow = false;
+            continue;
+        }
         const int h = ComponentH(src, ci), v = ComponentV(src, ci);
         uint8_t* pasted = s->pastedColumn.data();
         for (JDIMENSION r = 0; r < comp->height_in_blocks; ++r) {
@@ -631,13 +659,14 @@ bool RescaleUntouched(State* s) {
                     while (e < comp->width_in_blocks && pasted[e]) ++e;
                 } else {
                     while (e < comp->width_in_blocks && !(any && pasted[e])) ++e;
-                    ok = RescaleBlocks(row[0] + b, e - b, f) && ok;
+                    ok = RescaleBlocks(row[0] + b, e - b, f, &s->allNarrow) && ok;
                 }
                 b = e;
             }
             if (!ok) {
                 s->refusal =
                     "this photograph's blocks cannot be brought to common tables: a coefficient leaves the codable range";
+                s->uncodable = true;
                 return false;
             }
         }
@@ -705,8 +734,10 @@ CodecResult CoefficientPatcher::Finish(bool ok) {
     }
     if (s_->refusal) {
         const char* why = s_->refusal;
+        const bool uncodable = s_->uncodable;
         s_->refusal = nullptr;
-        return CodecResult::Failure(why);
+        s_->uncodable = false;
+        return CodecResult::Failure(why, uncodable ? CodecFailure::Uncodable : CodecFailure::Other);
     }
     const LinkedError* e = s_->failed ? s_->failed : &s_->srcErr;
     std::string text = e->mgr.message;
@@ -790,6 +821,7 @@ CodecResult CoefficientPatcher::Write(OutputCoding coding, std::vector<uint8_t>&
         s_->pastedColumn.assign(widest, 0);
         const int rc = RescaleCore(s_.get());
         s_->rescaled = true;
+        s_->rescaledAll = rc == 0;
         if (rc != 0) {
             s_->broken = true;
             return Finish(false);

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <vector>
 
 #include "common/Bitmap.h"
 #include "platform/Platform.h"
@@ -17,6 +18,7 @@
 #include "view/ViewState.h"
 
 class QKeyEvent;
+class QPainter;
 class QWheelEvent;
 
 namespace scarlex {
@@ -37,9 +39,31 @@ public:
     bool ImageLoaded() const { return imageLoaded_; }
     void SetRemoving(bool removing) { removing_ = removing; }
     bool Removing() const { return removing_; }
-    void SetAbortRemoval(bool abort) { abortRemoval_ = abort; }
-    bool AbortRemoval() const { return abortRemoval_; }
     void SetClosing(bool closing) { closing_ = closing; }
+
+    // What the view and the glass show instead of the working bitmap (the
+    // loaded original, for comparing), or null for the working bitmap.
+    // The caller keeps it alive while it is shown and redraws after.
+    void SetShownPicture(const Bitmap* picture);
+    const Bitmap& Picture() const { return shown_ ? *shown_ : work_; }
+    // EXIF orientation the view turns the photograph by (1 .. 8; 1 when the
+    // photograph has none or the preference is off). Positions of the view
+    // state are upright pixels; what leaves the view (the click, the status
+    // position) is in stored pixels.
+    void SetOrientation(int tag);
+    int OrientationTag() const { return orientation_; }
+    UprightPicture Upright() const { return UprightPicture(Picture(), orientation_); }
+    // The click at the crosshair in stored pixels.
+    ClickRequest StoredClick(bool shift, bool ctrl = false) const;
+
+    // Suggested pupils drawn over the view and in the glass, upright
+    // pixels; unselected ones are drawn dashed.
+    struct Suggestion {
+        double x = 0, y = 0, radius = 0;
+        bool selected = true;
+    };
+    void SetSuggestions(std::vector<Suggestion> suggestions);
+    const std::vector<Suggestion>& Suggestions() const { return suggestions_; }
 
     // Preferences.
     void SetColours(uint32_t magnifierBorderColour, uint32_t limitBorderColour);
@@ -51,6 +75,18 @@ public:
     // XWayland), the magnifier follows the pointer's relative movement.
     void SetPointerWarping(bool warping) { warping_ = warping; }
     bool PointerWarping() const { return warping_; }
+
+    // View > Fit to Window, Actual Pixels, Zoom In and Out. The glass keeps
+    // its bitmap centre; without it the middle of the view stays put.
+    void FitToWindow();
+    // The fit, without drawing: a load does that.
+    void ResetZoom();
+    void ActualPixels();
+    void ZoomIn();
+    void ZoomOut();
+    // Scrolls the zoomed view to (x, y) view pixels of the enlarged picture.
+    void ScrollTo(int x, int y);
+    void ScrollBy(int dx, int dy) { ScrollTo(state_.ScrollX + dx, state_.ScrollY + dy); }
 
     // The view's own commands.
     void RenderView();
@@ -82,11 +118,15 @@ signals:
     // A mouse release or Esc arrived while a removal was running.
     void removalAborted();
     void escapePressed();
+    void enterPressed();  // plain Enter, otherwise swallowed
     void statusTextChanged(int panel, const QString& text);
     void pixelReadoutChanged(const QString& red, const QString& green, const QString& blue,
                              const QString& redGreen, const QString& redBlue);
     void nextImageRequested(bool shift);  // Ctrl+N
     void helpRequested();                 // "p"
+    void originalHeld(bool held);         // B pressed and released
+    // The zoom or the scroll position changed (for the scroll bars).
+    void scrollChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -102,14 +142,25 @@ protected:
 private:
     void ImageOnFormMouseDown(Qt::MouseButton button, bool shift, QPoint pos);
     void ImageOnFormMouseMove(QPoint pos);
-    void ImageOnFormMouseUp(Qt::MouseButton button, bool shift);
+    void ImageOnFormMouseUp(Qt::MouseButton button, bool shift, bool ctrl);
+    void PaintSuggestions(QPainter& painter);
     void LimitOff();
     void AfterKey();
     void Park();
     void Publish();
     void UpdateRect(const ViewRect& r);
+    // Status panel 4: "Original" while the original shows, else the zoom.
+    void SetSparePanel();
+    void ApplyZoom(float zoom);
+    // After a scroll: the centre mapped again, the display redrawn.
+    void AfterScroll();
+    // Scrolls a zoomed view so the glass stays on it.
+    void KeepGlassInView();
 
     Bitmap& work_;
+    const Bitmap* shown_ = nullptr;
+    int orientation_ = 1;
+    std::vector<Suggestion> suggestions_;
     Platform& platform_;
     ViewState state_;
     ViewRenderer renderer_;
@@ -119,7 +170,6 @@ private:
 
     bool imageLoaded_ = false;
     bool removing_ = false;
-    bool abortRemoval_ = false;
     bool closing_ = false;
     bool warping_ = true;
     bool moveDetached_ = false;
@@ -130,6 +180,8 @@ private:
     QPointer<const QWidget> previewedTarget_;
     quint64 previewedStamp_ = 0;
     int previewedKey_ = 0;
+    bool panning_ = false;  // middle button held with the glass off
+    QPoint panFrom_;
     QPoint lastPos_;      // last handled pointer position (relative following)
     QPoint crossOrigin_;  // where the crosshair was taken (relative following)
 };

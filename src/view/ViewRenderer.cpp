@@ -83,6 +83,29 @@ void ReadPixel(const Bitmap& bitmap, int x, int y, uint8_t& red, uint8_t& green,
     red = p[2];
 }
 
+UprightPicture::UprightPicture(const Bitmap& stored, int orientationTag) {
+    if (stored.Empty()) return;
+    const Orientation orientation(orientationTag, stored.Width(), stored.Height());
+    map_ = orientation.StoredFromUpright();
+    width_ = orientation.UprightWidth();
+    height_ = orientation.UprightHeight();
+    const auto stride = static_cast<std::ptrdiff_t>(stored.Stride());
+    stepX_ = map_.ax * 3 + map_.ay * stride;
+    stepY_ = map_.bx * 3 + map_.by * stride;
+    base_ = stored.Pixel(map_.cx, map_.cy);
+}
+
+void ReadPixel(const UprightPicture& picture, int x, int y, uint8_t& red, uint8_t& green, uint8_t& blue) {
+    if (!picture.Contains(x, y)) {
+        red = green = blue = 0;
+        return;
+    }
+    const uint8_t* p = picture.Pixel(x, y);
+    blue = p[0];
+    green = p[1];
+    red = p[2];
+}
+
 void FillEllipse(Bitmap& bitmap, int left, int top, int right, int bottom, uint32_t colour) {
     const std::vector<Span> spans = EllipseSpans(left, top, right, bottom);
     for (std::size_t i = 0; i < spans.size(); ++i) {
@@ -108,18 +131,22 @@ void FrameEllipse(Bitmap& bitmap, int left, int top, int right, int bottom, uint
     }
 }
 
-void ViewRenderer::RenderDisplay(const Bitmap& work, const ViewState& view) {
+void ViewRenderer::RenderDisplay(const UprightPicture& work, const ViewState& view) {
     const int dw = view.DisplayWidth(), dh = view.DisplayHeight();
     display_.SetSize(dw, dh);
     if (!work.Empty()) {
-        // Nearest neighbour: the same column and row a mouse position maps to.
-        std::vector<std::size_t> columns(static_cast<std::size_t>(dw));
-        for (int x = 0; x < dw; ++x) columns[static_cast<std::size_t>(x)] = 3 * static_cast<std::size_t>(view.SourceColumn(x));
+        // Nearest neighbour: the same column and row a mouse position maps
+        // to. Upright column and row each add their own step in the stored
+        // bitmap, so a turned photograph costs no more than an upright one.
+        std::vector<const uint8_t*> columns(static_cast<std::size_t>(dw));
+        for (int x = 0; x < dw; ++x)
+            columns[static_cast<std::size_t>(x)] = work.Pixel(std::min(view.SourceColumn(x), work.Width() - 1), 0);
+        const uint8_t* origin = work.Pixel(0, 0);
         for (int y = 0; y < dh; ++y) {
-            const uint8_t* src = work.Row(std::min(view.SourceRow(y), work.Height() - 1));
+            const std::ptrdiff_t row = work.Pixel(0, std::min(view.SourceRow(y), work.Height() - 1)) - origin;
             uint8_t* dst = display_.Row(y);
             for (int x = 0; x < dw; ++x) {
-                const uint8_t* s = src + std::min(columns[static_cast<std::size_t>(x)], 3 * static_cast<std::size_t>(work.Width() - 1));
+                const uint8_t* s = columns[static_cast<std::size_t>(x)] + row;
                 dst[0] = s[0];
                 dst[1] = s[1];
                 dst[2] = s[2];
@@ -152,7 +179,7 @@ ViewRect ViewRenderer::ClearLens() {
     return old.Clipped(composed_.Width(), composed_.Height());
 }
 
-ViewRect ViewRenderer::DrawLens(const Bitmap& work, const ViewState& view) {
+ViewRect ViewRenderer::DrawLens(const UprightPicture& work, const ViewState& view) {
     const ViewRect old = ClearLens();
     const LensGeometry g = view.Lens();
     if (g.S != geometry_.S || g.N != geometry_.N || mask_.Width() != g.S) BuildLens(view);

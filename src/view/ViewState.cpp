@@ -66,35 +66,99 @@ bool ViewState::Fit(int width, int height, int viewWidth, int viewHeight) {
     if (width <= 0 || height <= 0 || viewWidth <= 0 || viewHeight <= 0) return false;
     W = width;
     H = height;
-    const float byHeight = static_cast<float>(height) / static_cast<float>(viewHeight);
-    const float byWidth = static_cast<float>(width) / static_cast<float>(viewWidth);
-    ViewScale = std::max(byHeight, byWidth);
+    ViewWidth = viewWidth;
+    ViewHeight = viewHeight;
+    ViewScale = Zoomed() ? static_cast<float>(1.0L / Zoom) : FitScale();
     MagnifierScale = static_cast<float>(static_cast<long double>(ViewScale) / Magnification);
+    ScrollTo(ScrollX, ScrollY);
     return true;
 }
 
-int ViewState::DisplayWidth() const {
+float ViewState::FitScale() const {
+    if (W <= 0 || H <= 0 || ViewWidth <= 0 || ViewHeight <= 0) return 0;
+    const float byHeight = static_cast<float>(H) / static_cast<float>(ViewHeight);
+    const float byWidth = static_cast<float>(W) / static_cast<float>(ViewWidth);
+    return std::max(byHeight, byWidth);
+}
+
+int ViewState::ContentWidth() const {
     if (!(ViewScale > 0)) return 0;
-    return TruncClamped(static_cast<long double>(W) / ViewScale, 0, 1 << 20);
+    return TruncClamped(static_cast<long double>(W) / ViewScale, 0, 1 << 30);
+}
+
+int ViewState::ContentHeight() const {
+    if (!(ViewScale > 0)) return 0;
+    return TruncClamped(static_cast<long double>(H) / ViewScale, 0, 1 << 30);
+}
+
+int ViewState::DisplayWidth() const {
+    if (!Zoomed()) return ContentWidth();
+    return std::clamp(ContentWidth() - ScrollX, 0, ViewWidth);
 }
 
 int ViewState::DisplayHeight() const {
+    if (!Zoomed()) return ContentHeight();
+    return std::clamp(ContentHeight() - ScrollY, 0, ViewHeight);
+}
+
+bool ViewState::ScrollTo(int x, int y) {
+    const int oldX = ScrollX, oldY = ScrollY;
+    ScrollX = Zoomed() ? std::clamp(x, 0, std::max(0, ContentWidth() - ViewWidth)) : 0;
+    ScrollY = Zoomed() ? std::clamp(y, 0, std::max(0, ContentHeight() - ViewHeight)) : 0;
+    return ScrollX != oldX || ScrollY != oldY;
+}
+
+void ViewState::SetZoom(float zoom, int anchorX, int anchorY) {
+    if (!(ViewScale > 0)) return;
+    const long double bx = (static_cast<long double>(anchorX) + ScrollX) * ViewScale;
+    const long double by = (static_cast<long double>(anchorY) + ScrollY) * ViewScale;
+    Zoom = zoom > kMaxZoom ? kMaxZoom : zoom;
+    ViewScale = Zoomed() ? static_cast<float>(1.0L / Zoom) : FitScale();
+    MagnifierScale = static_cast<float>(static_cast<long double>(ViewScale) / Magnification);
+    ScrollX = ScrollY = 0;
+    if (Zoomed())
+        ScrollTo(TruncClamped(std::lround(bx / ViewScale) - anchorX, -(1 << 30), 1 << 30),
+                 TruncClamped(std::lround(by / ViewScale) - anchorY, -(1 << 30), 1 << 30));
+}
+
+float ViewState::ZoomStep(int direction) const {
+    if (!(ViewScale > 0)) return Zoom;
+    const long double now = 1.0L / ViewScale;
+    const long double fit = FitScale() > 0 ? 1.0L / FitScale() : now;
+    // Steps are the powers of the square root of two: 1, 1.41, 2, 2.83 ...
+    const long double k = 2 * std::log2(now);
+    if (direction > 0) {
+        const long double next = std::pow(2.0L, (std::floor(k + 1e-3L) + 1) / 2);
+        if (now >= kMaxZoom * (1 - 1e-4L)) return Zoom;
+        return static_cast<float>(std::min<long double>(next, kMaxZoom));
+    }
+    if (!Zoomed()) return Zoom;
+    const long double next = std::pow(2.0L, (std::ceil(k - 1e-3L) - 1) / 2);
+    return next <= fit * (1 + 1e-4L) ? kFitZoom : static_cast<float>(next);
+}
+
+int ViewState::ZoomPercent() const {
     if (!(ViewScale > 0)) return 0;
-    return TruncClamped(static_cast<long double>(H) / ViewScale, 0, 1 << 20);
+    return static_cast<int>(std::lround(100.0L / ViewScale));
+}
+
+std::string ViewState::ZoomText() const {
+    const std::string percent = std::to_string(ZoomPercent()) + " %";
+    return Zoomed() ? percent : "Fit " + percent;
 }
 
 int ViewState::SourceColumn(int x) const {
-    return std::clamp(static_cast<int>(static_cast<long double>(x) * ViewScale), 0, std::max(0, W - 1));
+    return std::clamp(static_cast<int>((static_cast<long double>(x) + ScrollX) * ViewScale), 0, std::max(0, W - 1));
 }
 
 int ViewState::SourceRow(int y) const {
-    return std::clamp(static_cast<int>(static_cast<long double>(y) * ViewScale), 0, std::max(0, H - 1));
+    return std::clamp(static_cast<int>((static_cast<long double>(y) + ScrollY) * ViewScale), 0, std::max(0, H - 1));
 }
 
 void ViewState::CentreFromView() {
-    CentreX = static_cast<int>(static_cast<long double>(ViewX) * ViewScale);
+    CentreX = static_cast<int>((static_cast<long double>(ViewX) + ScrollX) * ViewScale);
     if (CentreX > W) CentreX = W;
-    CentreY = static_cast<int>(static_cast<long double>(ViewY) * ViewScale);
+    CentreY = static_cast<int>((static_cast<long double>(ViewY) + ScrollY) * ViewScale);
     if (CentreY > H) CentreY = H;
 }
 
@@ -102,8 +166,8 @@ void ViewState::ClampCentre() {
     if (CentreX > W) CentreX = W;
     if (CentreY > H) CentreY = H;
     if (ViewScale > 0) {
-        ViewX = static_cast<int>(static_cast<long double>(CentreX) / ViewScale);
-        ViewY = static_cast<int>(static_cast<long double>(CentreY) / ViewScale);
+        ViewX = static_cast<int>(static_cast<long double>(CentreX) / ViewScale) - ScrollX;
+        ViewY = static_cast<int>(static_cast<long double>(CentreY) / ViewScale) - ScrollY;
     }
     CursorHomeX = ViewX + ScreenDX;
     CursorHomeY = ViewY + ScreenDY;
@@ -239,7 +303,9 @@ ClickRequest ViewState::Click(bool shift) const {
     c.radius = Radius;
     c.magnification = Magnification;
     c.viewScale = ViewScale;
-    c.limitRadius = static_cast<float>(static_cast<long double>(Limit) * ViewScale / Magnification);
+    c.crossX = CrossX;
+    c.crossY = CrossY;
+    c.magnifierScale = MagnifierScale;
     return c;
 }
 

@@ -38,6 +38,11 @@ struct LensPlacement {
 // The five status-bar panels as the view writes them.
 enum StatusPanel { kPanelPosition = 0, kPanelRadius = 1, kPanelLimit = 2, kPanelMagnification = 3, kPanelSpare = 4 };
 
+// The view's zoom: the fit to the view, or view pixels per bitmap pixel
+// in steps of the square root of two up to 8 (800 %).
+inline constexpr float kFitZoom = 0;
+inline constexpr float kMaxZoom = 8;
+
 inline constexpr const char* kNotLimiting = "Not limiting";
 inline constexpr const char* kStatusHint =
     "Radius (Page Up/Page Down) -- Limit (Shift Page Up/Page Down) -- Magnification (CTRL Page Up/Page Down)";
@@ -60,12 +65,15 @@ struct ClickRequest {
     int x = 0, y = 0;              // the aimed pixel
     int centreX = 0, centreY = 0;  // magnifier centre, bitmap pixels
     bool shift = false;            // blanket treatment instead of the walk
+    bool ctrl = false;             // the pupil fitted and fixed instead of the walk
     bool limitActive = false;
     int limit = 0;                 // view pixels
     int radius = 0;                // view pixels
     int magnification = 1;
     float viewScale = 0;
-    float limitRadius = 0;         // Limit * ViewScale / Magnification, bitmap pixels
+    // The aimed pixel is trunc(centre + cross * magnifierScale).
+    int crossX = 0, crossY = 0;    // view pixels
+    float magnifierScale = 0;
 };
 
 class ViewState {
@@ -89,6 +97,15 @@ public:
     // The photograph's size (W, H) as of the last fit.
     int W = 0, H = 0;
 
+    // View pixels per bitmap pixel, or kFitZoom: the whole photograph fitted
+    // (the view at every load). While zoomed, the view shows the part of
+    // the enlarged picture that starts ScrollX, ScrollY view pixels from
+    // its top-left corner; view positions (ViewX, the mouse) stay those of
+    // the widget, and the mapping adds the scroll.
+    float Zoom = kFitZoom;
+    int ScrollX = 0, ScrollY = 0;
+    int ViewWidth = 0, ViewHeight = 0;
+
     std::array<std::string, 5> Panels{"x:         y:", "Radius", "Limit", "Magnification", ""};
 
     // Radius, limit and their texts at the window's first showing.
@@ -101,6 +118,25 @@ public:
     bool Fit(int width, int height, int viewWidth, int viewHeight);
     int DisplayWidth() const;
     int DisplayHeight() const;
+    // The whole picture at the current scale, view pixels.
+    int ContentWidth() const;
+    int ContentHeight() const;
+    // The scale that fits the photograph to the view.
+    float FitScale() const;
+
+    // Zoom to `zoom` (kFitZoom: fit), keeping the bitmap point under the view
+    // point (anchorX, anchorY) where it is. The caller maps the centre again.
+    void SetZoom(float zoom, int anchorX, int anchorY);
+    // The next zoom step in or out from the current scale; kFitZoom once a
+    // step out reaches the fit. Returns the current zoom where there is no
+    // step to take.
+    float ZoomStep(int direction) const;
+    // Held so that the view stays on the picture. True when it moved.
+    bool ScrollTo(int x, int y);
+    bool Zoomed() const { return Zoom != kFitZoom; }
+    // The scale in percent (rounded), and the status text for it.
+    int ZoomPercent() const;
+    std::string ZoomText() const;
     // Bitmap column shown at display column x (and likewise rows).
     int SourceColumn(int x) const;
     int SourceRow(int y) const;

@@ -26,6 +26,16 @@ const char* const kHints[TFHints::kHintCount] = {
     "You can open images by selecting multiple images in the open file dialog box (Use the [Shift] and [Ctrl] keys)",
     "Shift click forces everything within the limit circle to grey. If there is no limit circle active, the magnifier "
     "window is used as the limit",
+    "Redo an edit you have undone with [Ctrl] + [Shift] + Z or [Ctrl] + Y",
+    "Hold B (or tick View > Show Original) to compare with the photograph as it was loaded",
+    "Zoom the view with [Ctrl] + [+] and [Ctrl] + [-]; [Ctrl] + 1 shows actual pixels and [Ctrl] + 0 fits the "
+    "photograph to the window. Scroll with the scroll bars, the arrow keys (magnifier off) or by dragging with the "
+    "middle mouse button",
+    "Photographs are shown upright as the camera recorded them (EXIF orientation); the saved file keeps its own "
+    "layout and tag",
+    "Let Scarlex find the red eyes: Edit > Find Red Eyes ([Ctrl] + F) circles them. Click a circle to leave it out, "
+    "press [Enter] to fix the circled ones or [Esc] to dismiss them",
+    "Hold [Ctrl] while you release the left button to fix the whole pupil under the crosshair in one go",
 };
 }  // namespace
 

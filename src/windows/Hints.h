@@ -19,7 +19,7 @@ class TFHints : public QDialog {
 public:
     explicit TFHints(SettingsModel& settings, QWidget* parent = nullptr);
 
-    static constexpr int kHintCount = 12;
+    static constexpr int kHintCount = 18;
 
     // Shows the hint at NextHint and moves NextHint on, back to 0 after the
     // last. A NextHint outside the list (an edited settings file) starts

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTextBrowser>
 #include <QTimer>
@@ -20,7 +21,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
+#include <set>
 #include <stdexcept>
 
 #include "AppTestSupport.h"
@@ -179,7 +182,7 @@ void ExpectEnabling(const TMainForm& f, const Enabling& e) {
 TEST_F(MainFormTest, StartsEmptyWithTheDesignState) {
     auto form = MakeForm();
     EXPECT_EQ(Caption(*form), "Scarlex");
-    EXPECT_EQ(form->minimumWidth(), 506);
+    EXPECT_GE(form->minimumWidth(), 506);
     EXPECT_FALSE(MainFormProbe::ImageLoaded(*form));
     ExpectEnabling(*form, {false, false, false, false, false, false});
     EXPECT_EQ(form->StatusBar->PanelCount(), 5);
@@ -187,8 +190,15 @@ TEST_F(MainFormTest, StartsEmptyWithTheDesignState) {
     EXPECT_EQ(form->StatusBar->PanelText(1), "Radius : 100");
     EXPECT_EQ(form->StatusBar->PanelText(2), "Not limiting");
     EXPECT_EQ(form->StatusBar->PanelText(3), "Magnification : 5");
-    const int widths[] = {100, 120, 120, 140, 50};
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(form->StatusBar->Panel(i)->width(), widths[i]) << "panel " << i;
+    // At the narrowest, every panel is inside the bar and holds its longest text.
+    form->resize(form->minimumWidth(), form->height());
+    QTest::qWait(20);
+    for (int i = 0; i < 5; ++i) {
+        const QLabel* panel = form->StatusBar->Panel(i);
+        EXPECT_LE(panel->geometry().right(), form->StatusBar->width()) << "panel " << i;
+        EXPECT_LE(panel->fontMetrics().horizontalAdvance(TPanelStatusBar::WidestText(i)), panel->contentsRect().width())
+            << "panel " << i;
+    }
     EXPECT_EQ(form->EThresholdRG->text(), "1.6");
     EXPECT_EQ(form->EThresholdRB->text(), "1.1");
     EXPECT_EQ(form->EThresholdR->text(), "35");
@@ -197,6 +207,27 @@ TEST_F(MainFormTest, StartsEmptyWithTheDesignState) {
     EXPECT_EQ(form->SEAttenuation->maximum(), 100);
     EXPECT_EQ(form->Panel1->height(), 52);
     EXPECT_EQ(form->TBAutoSave->toolTip(), "Auto Save (with appended  - nre)");
+}
+
+TEST_F(MainFormTest, FirstStartFillsMostOfTheScreenAndALaterOneKeepsTheStoredWindow) {
+    {
+        auto form = MakeForm();
+        const QRect room = form->screen()->availableGeometry();
+        EXPECT_GE(form->width(), room.width() * 7 / 10);
+        EXPECT_GE(form->height(), room.height() * 7 / 10);
+        EXPECT_NEAR(form->geometry().center().x(), room.center().x(), 2);
+    }
+    std::ofstream(scarlex::SettingsFilePath())
+        << "[Main Form]\nTop=40\nLeft=30\nWidth=700\nHeight=500\nMaximised=1\n[General]\nStartup Hints=0\nIni File=1\n";
+    {
+        auto form = MakeForm();
+        EXPECT_TRUE(form->windowState().testFlag(Qt::WindowMaximized));
+    }
+    // Maximised at the end: the stored size stays, and so does the state.
+    std::ifstream in(scarlex::SettingsFilePath());
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Width=700"), std::string::npos) << text;
+    EXPECT_NE(text.find("Maximised=1"), std::string::npos) << text;
 }
 
 TEST_F(MainFormTest, MenusCarryTheirCaptionsShortcutsAndHints) {
@@ -222,16 +253,25 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsShortcutsAndHints) {
         {"File", "N2", "-", "", ""},
         {"File", "Exit1", "E&xit", "Ctrl+Q", "Exit the program"},
         {"Edit", "Undo1", "&Undo", "Ctrl+Z", "Undo the last edit"},
+        {"Edit", "Redo1", "&Redo", "Ctrl+Shift+Z", "Redo the last undone edit"},
+        {"Edit", "FindRedEyes1", "&Find Red Eyes", "Ctrl+F",
+         "Find the red pupils and circle them: Enter fixes the circled ones, Esc dismisses them"},
         {"Edit", "N4", "-", "", ""},
         {"Edit", "ShowImageTags1", "Show Image Tags", "Ctrl+T", ""},
         {"Edit", "Prefs1", "Prefs", "Ctrl+P", "Open the prefs screen"},
+        {"View", "FitToWindow1", "&Fit to Window", "Ctrl+0", "Show the whole photograph"},
+        {"View", "ActualPixels1", "&Actual Pixels", "Ctrl+1", "One photograph pixel to one screen pixel (100 %)"},
+        {"View", "ZoomIn1", "Zoom &In", "Ctrl++", "Enlarge the view (up to 800 %)"},
+        {"View", "ZoomOut1", "Zoom &Out", "Ctrl+-", "Reduce the view (down to the whole photograph)"},
+        {"View", "N5", "-", "", ""},
+        {"View", "ShowOriginal1", "Show &Original", "", "Show the photograph as it was loaded (or hold B)"},
         {"Help", "Help2", "Help", "P", "Opens the help file"},
         {"Help", "N3", "-", "", ""},
         {"Help", "AboutScarlex1", "About Scarlex", "", "About Scarlex"},
     };
     std::map<QString, QList<QAction*>> menus;
     for (QAction* top : form->MainMenu1->actions()) menus[top->text()] = top->menu()->actions();
-    ASSERT_EQ(menus.size(), 3u);
+    ASSERT_EQ(menus.size(), 4u);
     std::map<QString, int> position;
     for (const Item& item : items) {
         SCOPED_TRACE(item.name);
@@ -250,6 +290,19 @@ TEST_F(MainFormTest, MenusCarryTheirCaptionsShortcutsAndHints) {
         EXPECT_FALSE(a->whatsThis().isEmpty());
     }
     for (auto& [menu, list] : menus) EXPECT_EQ(position[menu], list.size()) << menu.toStdString();
+    // Second keys, and no shortcut taken twice or taken from the view's keys.
+    EXPECT_EQ(form->Redo1->shortcuts().value(1), QKeySequence(Qt::CTRL | Qt::Key_Y));
+    EXPECT_EQ(form->ZoomIn1->shortcuts().value(1), QKeySequence(Qt::CTRL | Qt::Key_Equal));
+    std::set<QString> taken;
+    for (const QKeySequence& key : {QKeySequence(Qt::CTRL | Qt::Key_L), QKeySequence(Qt::CTRL | Qt::Key_M),
+                                    QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_PageUp),
+                                    QKeySequence(Qt::CTRL | Qt::Key_PageDown), QKeySequence(Qt::Key_B),
+                                    QKeySequence(Qt::Key_Space)})
+        taken.insert(key.toString());
+    for (auto& [menu, list] : menus)
+        for (QAction* a : list)
+            for (const QKeySequence& key : a->shortcuts())
+                EXPECT_TRUE(taken.insert(key.toString()).second) << key.toString().toStdString();
     // What's This mode from anywhere in the window, outside the menus.
     QAction* whatsThis = form->findChild<QAction*>(QStringLiteral("WhatsThisMode"));
     ASSERT_NE(whatsThis, nullptr);

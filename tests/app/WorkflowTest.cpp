@@ -12,6 +12,7 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
@@ -25,10 +26,14 @@
 #include "app/MainWidgets.h"
 #include "app/Unit1.h"
 #include "codec/JpegCodec.h"
+#include "common/Orientation.h"
+#include "metadata/ImageInfo.h"
+#include "metadata/ImgData.h"
 #include "editing/EditScript.h"
 #include "platform/ScriptedPlatform.h"
 #include "settings/Prefs.h"
 #include "support/Coefficients.h"
+#include "support/FaceScene.h"
 #include "support/TestSupport.h"
 #include "windows/Hints.h"
 #include "windows/Tags.h"
@@ -43,6 +48,7 @@ struct MainFormProbe {
     static bool Saved(const TMainForm& f) { return f.Saved; }
     static bool Removing(const TMainForm& f) { return f.Removing; }
     static scarlex::SettingsModel& Settings(TMainForm& f) { return f.Settings; }
+    static const scarlex::DBUndoTable& Undo(const TMainForm& f) { return f.DBUndoTable; }
 };
 
 // The caption without the unsaved-changes placeholder.
@@ -116,13 +122,21 @@ protected:
 
     // The view position that shows bitmap pixel (x, y).
     static QPoint ViewPoint(const TMainForm& f, int x, int y) {
-        const float scale = f.ImageOnForm->State().ViewScale;
-        return {static_cast<int>(x / scale) + 1, static_cast<int>(y / scale) + 1};
+        const ViewState& v = f.ImageOnForm->State();
+        const float scale = v.ViewScale;
+        // The middle of the pixel's square once it spans several view pixels.
+        const int in = scale < 1 ? static_cast<int>(0.5f / scale) : 1;
+        return {static_cast<int>(x / scale) - v.ScrollX + in, static_cast<int>(y / scale) - v.ScrollY + in};
     }
     // The pointer reaches `at`: the platform's screen position moves with it.
     void MoveTo(TMainForm& f, QPoint at) {
         platform.SetCursorPos(at.x() + 400, at.y() + 300);
         QTest::mouseMove(f.ImageOnForm, at);
+    }
+    // The readout at the crosshair, as a key that aims does it.
+    void ShowPixelInfoAt(TMainForm& f) {
+        const ViewState& v = f.ImageOnForm->State();
+        f.ImageOnForm->ShowPixelInfo(v.ViewX + v.CrossX, v.ViewY + v.CrossY);
     }
     // Pointer to the pupil, right click for the magnifier.
     void AimAt(TMainForm& f, int x, int y) {
@@ -613,3 +627,368 @@ INSTANTIATE_TEST_SUITE_P(
     KeptName);
 
 }  // namespace
+
+// --- Redo and the original -----------------------------------------------------
+
+// The rows of the undo store, rectangles and images, as one comparable text.
+std::string RowsText(const DBUndoTable& undo) {
+    std::string text;
+    for (const UndoRow& row : undo) {
+        text += std::to_string(row.left) + "," + std::to_string(row.top) + "," + std::to_string(row.right) + "," +
+                std::to_string(row.bottom) + ":";
+        for (int y = 0; y < row.Image.Height(); ++y)
+            text.append(reinterpret_cast<const char*>(row.Image.Row(y)), static_cast<std::size_t>(row.Image.Width()) * 3);
+        text += ";";
+    }
+    return text;
+}
+
+TEST_F(WorkflowTest, RedoPutsBackExactlyWhatUndoTookAndANewEditEndsIt) {
+    auto form = Open(photo);
+    EXPECT_FALSE(form->Redo1->isEnabled());
+    const std::pair<int, int> aims[] = {{kPupilX, kPupilY}, {kBigX, kBigY}, {kBigX - 40, kBigY + 20}};
+    for (const auto& [x, y] : aims) {
+        AimAt(*form, x, y);
+        ClickAtCrosshair(*form);
+        QTest::mouseClick(form->ImageOnForm, Qt::RightButton, {}, ViewPoint(*form, x, y));
+    }
+    ASSERT_EQ(MainFormProbe::UndoRows(*form), 3);
+    const Bitmap edited = form->Photograph();
+    const std::string rows = RowsText(MainFormProbe::Undo(*form));
+    for (int undos = 1; undos <= 3; ++undos) {
+        SCOPED_TRACE(undos);
+        for (int i = 0; i < undos; ++i) QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(MainFormProbe::UndoRows(*form), 3 - undos);
+        EXPECT_TRUE(form->Redo1->isEnabled());
+        for (int i = 0; i < undos; ++i) {
+            // Both keys redo.
+            if (i % 2 == 0)
+                QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+            else
+                QTest::keyClick(form.get(), Qt::Key_Y, Qt::ControlModifier);
+            EXPECT_FALSE(MainFormProbe::Saved(*form));
+        }
+        EXPECT_FALSE(form->Redo1->isEnabled());
+        EXPECT_TRUE(form->Undo1->isEnabled());
+        EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), edited), "");
+        EXPECT_EQ(RowsText(MainFormProbe::Undo(*form)), rows);
+    }
+
+    // Saving after a redo saves the redone edit.
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(form.get(), Qt::Key_Y, Qt::ControlModifier);
+    QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
+    Bitmap saved;
+    Sampling sampling;
+    ASSERT_TRUE(DecodeJpegToBitmap(dir / "face - nre.jpg", saved, sampling));
+    EXPECT_FALSE(RedDominant(saved, kBigX - 40, kBigY + 20));
+    EXPECT_TRUE(MainFormProbe::Saved(*form));
+    // A redo clears Saved as an undo does.
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(form.get(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_FALSE(MainFormProbe::Saved(*form));
+
+    // A click that changes nothing keeps what can be redone; a new edit ends it.
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    AimAt(*form, 30, 30);
+    ClickAtCrosshair(*form);
+    EXPECT_TRUE(form->Redo1->isEnabled());
+    QTest::mouseClick(form->ImageOnForm, Qt::RightButton, {}, ViewPoint(*form, 30, 30));
+    AimAt(*form, kBigX + 30, kBigY - 30);
+    ClickAtCrosshair(*form);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 3);
+    EXPECT_FALSE(form->Redo1->isEnabled());
+    QTest::keyClick(form.get(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 3);
+}
+
+TEST_F(WorkflowTest, TheOriginalShowsWhileBIsHeldOrTheMenuIsTickedAndChangesNothing) {
+    auto form = Open(photo);
+    AimAt(*form, kPupilX, kPupilY);
+    ClickAtCrosshair(*form);
+    ASSERT_EQ(MainFormProbe::UndoRows(*form), 1);
+    const Bitmap edited = form->Photograph();
+    const ViewState& view = form->ImageOnForm->State();
+    // The glass is over the pupil: its middle shows what the bitmap holds there.
+    const QPoint middle(view.ViewX, view.ViewY);
+    auto glassMiddle = [&] {
+        const Bitmap& shown = form->ImageOnForm->Renderer().Composed();
+        const uint8_t* p = shown.Pixel(middle.x() + 3, middle.y() + 3);
+        return std::vector<uint8_t>(p, p + 3);
+    };
+    const std::vector<uint8_t> fixed = glassMiddle();
+
+    QTest::keyPress(form.get(), Qt::Key_B);
+    EXPECT_TRUE(form->OriginalShown());
+    EXPECT_EQ(form->StatusBar->PanelText(4), "Original");
+    EXPECT_NE(glassMiddle(), fixed);
+    EXPECT_TRUE(RedDominant(form->ImageOnForm->Picture(), kPupilX, kPupilY));
+    // A click while the original shows edits nothing.
+    ClickAtCrosshair(*form);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+    QTest::keyRelease(form.get(), Qt::Key_B);
+    EXPECT_FALSE(form->OriginalShown());
+    EXPECT_EQ(glassMiddle(), fixed);
+    EXPECT_NE(form->StatusBar->PanelText(4), "Original");
+
+    // The menu item, and an undo and a redo under it: the loaded pixels.
+    form->ShowOriginal1->trigger();
+    EXPECT_TRUE(form->OriginalShown());
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(form.get(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(test::FirstPixelDifference(form->ImageOnForm->Picture(), loaded), "");
+    form->ShowOriginal1->trigger();
+    EXPECT_FALSE(form->OriginalShown());
+    EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), edited), "");
+}
+
+// --- Zoom --------------------------------------------------------------------
+
+void ExpectScrollInside(const ViewState& v) {
+    EXPECT_GE(v.ScrollX, 0);
+    EXPECT_GE(v.ScrollY, 0);
+    EXPECT_LE(v.ScrollX, std::max(0, v.ContentWidth() - v.ViewWidth));
+    EXPECT_LE(v.ScrollY, std::max(0, v.ContentHeight() - v.ViewHeight));
+}
+
+class ZoomTest : public WorkflowTest, public testing::WithParamInterface<int> {};
+
+TEST_P(ZoomTest, AClickThroughTheGlassEditsThePupilUnderTheCrosshair) {
+    auto form = Open(photo);
+    const int percent = GetParam();
+    if (percent > 0) {
+        QTest::keyClick(form.get(), Qt::Key_1, Qt::ControlModifier);
+        for (int p = 100; p < percent; p *= 2) {
+            QTest::keyClick(form.get(), Qt::Key_Plus, Qt::ControlModifier);
+            QTest::keyClick(form.get(), Qt::Key_Equal, Qt::ControlModifier);
+        }
+    }
+    QTest::qWait(20);  // the scroll bars come with the zoom and resize the view
+    const ViewState& view = form->ImageOnForm->State();
+    EXPECT_EQ(view.Zoomed(), percent > 0);
+    if (percent > 0) {
+        EXPECT_EQ(view.ZoomPercent(), percent);
+    }
+    EXPECT_EQ(form->StatusBar->PanelText(4).toStdString(), view.ZoomText());
+    EXPECT_EQ(form->HorzScrollBar->isVisible(), percent > 0);
+    // The large pupil lies beyond the view at 400 %: the scroll bars reach it.
+    const int x = kBigX - 20, y = kBigY + 10;
+    form->HorzScrollBar->setValue(static_cast<int>(x / view.ViewScale) - view.ViewWidth / 2);
+    form->VertScrollBar->setValue(static_cast<int>(y / view.ViewScale) - view.ViewHeight / 2);
+    ExpectScrollInside(view);
+
+    AimAt(*form, x, y);
+    ClickRequest click;
+    QObject::connect(form->ImageOnForm, &ImageOnForm::clickAt, form.get(), [&](const ClickRequest& r) { click = r; });
+    ClickAtCrosshair(*form);
+    ASSERT_EQ(MainFormProbe::UndoRows(*form), 1);
+    EXPECT_NEAR(click.x, x, 1 + view.ViewScale);
+    EXPECT_NEAR(click.y, y, 1 + view.ViewScale);
+    EXPECT_FALSE(RedDominant(form->Photograph(), click.x, click.y));
+    // The removal stays in the glass around the crosshair.
+    const double glass = static_cast<double>(view.Radius) * view.ViewScale / view.Magnification;
+    for (const auto& [cx, cy] : ChangedPixels(form->Photograph(), loaded))
+        ASSERT_LT(std::hypot(cx - click.x, cy - click.y), glass + 1) << cx << "," << cy;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fit100And400, ZoomTest, testing::Values(0, 100, 400));
+
+TEST_F(WorkflowTest, ZoomStepsAndScrollingStayOnThePicture) {
+    auto form = Open(photo);
+    const ViewState& view = form->ImageOnForm->State();
+    const int fit = view.ZoomPercent();
+    for (int i = 0; i < 12; ++i) QTest::keyClick(form.get(), Qt::Key_Plus, Qt::ControlModifier);
+    EXPECT_EQ(view.ZoomPercent(), 800);
+    QTest::qWait(20);
+    // Arrows scroll with the glass off, as far as the picture goes.
+    for (int i = 0; i < 60; ++i) QTest::keyClick(form->ImageOnForm, Qt::Key_Right);
+    for (int i = 0; i < 60; ++i) QTest::keyClick(form->ImageOnForm, Qt::Key_Down);
+    EXPECT_EQ(view.ScrollX, view.ContentWidth() - view.ViewWidth);
+    EXPECT_EQ(view.ScrollY, view.ContentHeight() - view.ViewHeight);
+    EXPECT_EQ(form->HorzScrollBar->value(), view.ScrollX);
+    // A middle-button drag pulls the picture along.
+    const int before = view.ScrollX;
+    QTest::mousePress(form->ImageOnForm, Qt::MiddleButton, {}, QPoint(100, 100));
+    MoveTo(*form, QPoint(160, 100));
+    QTest::mouseRelease(form->ImageOnForm, Qt::MiddleButton, {}, QPoint(160, 100));
+    EXPECT_EQ(view.ScrollX, before - 60);
+    ExpectScrollInside(view);
+    // The displayed pixels are the bitmap's at the scroll position.
+    const Bitmap& shown = form->ImageOnForm->Renderer().Display();
+    EXPECT_EQ(std::memcmp(shown.Pixel(5, 5), form->Photograph().Pixel(view.SourceColumn(5), view.SourceRow(5)), 3), 0);
+    // Out again step by step down to the fit, and no further.
+    for (int i = 0; i < 12; ++i) QTest::keyClick(form.get(), Qt::Key_Minus, Qt::ControlModifier);
+    QTest::qWait(20);
+    EXPECT_FALSE(view.Zoomed());
+    EXPECT_EQ(view.ZoomPercent(), fit);
+    ExpectScrollInside(view);
+    QTest::keyClick(form.get(), Qt::Key_1, Qt::ControlModifier);
+    EXPECT_EQ(view.ZoomPercent(), 100);
+    QTest::keyClick(form.get(), Qt::Key_0, Qt::ControlModifier);
+    EXPECT_FALSE(view.Zoomed());
+    EXPECT_EQ(view.ScrollX, 0);
+}
+
+// --- Upright by the EXIF orientation -------------------------------------------
+
+// An APP1 Exif segment holding only IFD0's Orientation tag.
+std::vector<uint8_t> ExifOrientation(uint16_t tag) {
+    std::vector<uint8_t> seg = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1,
+                                0x01, 0x12, 0, 3, 0, 0, 0, 1, static_cast<uint8_t>(tag >> 8), static_cast<uint8_t>(tag),
+                                0, 0, 0, 0, 0, 0};
+    seg[3] = static_cast<uint8_t>(seg.size() - 2);
+    return seg;
+}
+
+class OrientationTest : public WorkflowTest, public testing::WithParamInterface<int> {};
+
+TEST_P(OrientationTest, ShownUprightEditedAndSavedInStoredPixels) {
+    const int tag = GetParam();
+    const Bitmap upright = FacePhoto();
+    const bool swaps = tag >= 5;
+    Bitmap stored(swaps ? kH : kW, swaps ? kW : kH);
+    const Orientation turn(tag, stored.Width(), stored.Height());
+    for (int y = 0; y < stored.Height(); ++y)
+        for (int x = 0; x < stored.Width(); ++x) {
+            double ux = 0, uy = 0;
+            turn.ToUpright(x, y, ux, uy);
+            std::memcpy(stored.Pixel(x, y), upright.Pixel(static_cast<int>(ux), static_cast<int>(uy)), 3);
+        }
+    test::TestJpegOptions options;
+    options.quality = 95;
+    test::WriteTestJpeg(dir / "plain.jpg", stored, options);
+    std::vector<uint8_t> bytes = test::ReadFileBytes(dir / "plain.jpg");
+    const std::vector<uint8_t> app1 = ExifOrientation(static_cast<uint16_t>(tag));
+    bytes.insert(bytes.begin() + 2, app1.begin(), app1.end());
+    const std::string tagged = dir / "tagged.jpg";
+    test::WriteFileBytes(tagged, bytes);
+    Bitmap decoded;
+    Sampling sampling;
+    ASSERT_TRUE(DecodeJpegToBitmap(tagged, decoded, sampling));
+
+    auto form = Open(tagged);
+    const ViewState& view = form->ImageOnForm->State();
+    ASSERT_EQ(view.W, kW);
+    ASSERT_EQ(view.H, kH);
+    // Every displayed pixel is the stored pixel that stands there upright.
+    const Bitmap& shown = form->ImageOnForm->Renderer().Display();
+    for (int y = 0; y < shown.Height(); y += 7)
+        for (int x = 0; x < shown.Width(); x += 7) {
+            double sx = 0, sy = 0;
+            turn.ToStored(view.SourceColumn(x), view.SourceRow(y), sx, sy);
+            ASSERT_EQ(std::memcmp(shown.Pixel(x, y), decoded.Pixel(static_cast<int>(sx), static_cast<int>(sy)), 3), 0)
+                << x << "," << y;
+        }
+
+    // A click on the pupil as shown edits the stored pupil.
+    AimAt(*form, kPupilX, kPupilY);
+    ClickRequest click;
+    QObject::connect(form->ImageOnForm, &ImageOnForm::clickAt, form.get(), [&](const ClickRequest& r) { click = r; });
+    ClickAtCrosshair(*form);
+    ASSERT_EQ(MainFormProbe::UndoRows(*form), 1);
+    double px = 0, py = 0;
+    turn.ToStored(kPupilX, kPupilY, px, py);
+    EXPECT_NEAR(click.x, px, 2);
+    EXPECT_NEAR(click.y, py, 2);
+    EXPECT_FALSE(RedDominant(form->Photograph(), static_cast<int>(px), static_cast<int>(py)));
+    // The status bar gives the stored pixel, as the command line takes it.
+    ShowPixelInfoAt(*form);
+    EXPECT_EQ(form->StatusBar->PanelText(0).toStdString(), PositionText(click.x, click.y));
+
+    // Saved in the stored layout with the tag unchanged.
+    QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
+    Bitmap saved;
+    ASSERT_TRUE(DecodeJpegToBitmap(dir / "tagged - nre.jpg", saved, sampling));
+    EXPECT_EQ(saved.Width(), stored.Width());
+    EXPECT_EQ(saved.Height(), stored.Height());
+    EXPECT_FALSE(RedDominant(saved, static_cast<int>(px), static_cast<int>(py)));
+    TimgData meta(255);
+    meta.ProcessFile(dir / "tagged - nre.jpg");
+    ASSERT_NE(meta.ExifInfo(), nullptr);
+    EXPECT_EQ(meta.ExifInfo()->Orientation(), tag);
+
+    // The preference off: the stored layout as it is.
+    MainFormProbe::Settings(*form).UseOrientation = false;
+    form->PreferencesAccepted();
+    EXPECT_EQ(view.W, stored.Width());
+}
+
+INSTANTIATE_TEST_SUITE_P(AllEight, OrientationTest, testing::Range(1, 9));
+
+// --- Suggested pupils -------------------------------------------------------------
+
+TEST_F(WorkflowTest, FindRedEyesCirclesThePupilsEnterFixesTheCircledOnesEscDismisses) {
+    test::SceneLayout layout;
+    layout.width = 640;
+    layout.height = 480;
+    layout.seed = 3;
+    test::DrawnFace face;
+    face.x = 320;
+    face.y = 200;
+    face.pupilRadius = 8;
+    layout.faces = {face};
+    test::TestJpegOptions options;
+    options.quality = 95;
+    const std::string faces = dir / "faces.jpg";
+    test::WriteTestJpeg(faces, test::DrawScene(layout), options);
+    Bitmap before;
+    Sampling sampling;
+    ASSERT_TRUE(DecodeJpegToBitmap(faces, before, sampling));
+    auto form = Open(faces);
+    const std::vector<ImageOnForm::Suggestion>& circles = form->ImageOnForm->Suggestions();
+
+    QTest::keyClick(form.get(), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_EQ(circles.size(), 2u) << form->Report().toStdString();
+    EXPECT_EQ(form->Report().toStdString().rfind("Found 2 red eyes", 0), 0u) << form->Report().toStdString();
+    const QPoint first(static_cast<int>(circles[0].x), static_cast<int>(circles[0].y));
+    const QPoint second(static_cast<int>(circles[1].x), static_cast<int>(circles[1].y));
+    ASSERT_TRUE(RedDominant(form->Photograph(), first.x(), first.y()));
+    ASSERT_TRUE(RedDominant(form->Photograph(), second.x(), second.y()));
+    // A click on a circle leaves it out; nothing is edited.
+    const QPoint at = ViewPoint(*form, first.x(), first.y());
+    MoveTo(*form, at);
+    QTest::mouseClick(form->ImageOnForm, Qt::LeftButton, {}, at);
+    EXPECT_FALSE(circles[0].selected);
+    EXPECT_TRUE(circles[1].selected);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 0);
+    // Enter fixes the one still circled, as one undo row.
+    QTest::keyClick(form->ImageOnForm, Qt::Key_Return);
+    EXPECT_TRUE(circles.empty());
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+    EXPECT_TRUE(RedDominant(form->Photograph(), first.x(), first.y()));
+    EXPECT_FALSE(RedDominant(form->Photograph(), second.x(), second.y()));
+    EXPECT_EQ(form->Report().toStdString(), "Fixed 1 red eye \u2014 Ctrl+Z takes them back one by one");
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), before), "");
+
+    // Both, one row each, undone one by one.
+    QTest::keyClick(form.get(), Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClick(form->ImageOnForm, Qt::Key_Return);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 2);
+    EXPECT_FALSE(RedDominant(form->Photograph(), first.x(), first.y()));
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(test::FirstPixelDifference(form->Photograph(), before), "");
+
+    // Esc dismisses them and edits nothing.
+    QTest::keyClick(form.get(), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_FALSE(circles.empty());
+    QTest::keyClick(form->ImageOnForm, Qt::Key_Escape);
+    EXPECT_TRUE(circles.empty());
+    QTest::keyClick(form->ImageOnForm, Qt::Key_Return);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 0);
+
+    // A release with Ctrl fits the pupil under the crosshair and fixes it all.
+    AimAt(*form, second.x(), second.y());
+    const QPoint centre = ViewPoint(*form, form->ImageOnForm->State().CentreX, form->ImageOnForm->State().CentreY);
+    QTest::mousePress(form->ImageOnForm, Qt::LeftButton, Qt::ControlModifier, centre);
+    QTest::mouseRelease(form->ImageOnForm, Qt::LeftButton, Qt::ControlModifier, centre);
+    EXPECT_EQ(MainFormProbe::UndoRows(*form), 1);
+    EXPECT_EQ(form->Report().toStdString(), "Fixed the pupil under the crosshair \u2014 Ctrl+Z takes it back");
+    for (int d = -5; d <= 5; d += 5) {
+        SCOPED_TRACE(d);
+        EXPECT_FALSE(RedDominant(form->Photograph(), second.x() + d, second.y()));
+    }
+    EXPECT_TRUE(RedDominant(form->Photograph(), first.x(), first.y()));
+}

@@ -16,7 +16,7 @@ program=$1
 sample=$2
 shots=${3:-}
 
-for tool in xvfb-run xdotool xwd djpeg od awk; do
+for tool in xvfb-run xdotool xwd xprop djpeg od awk; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     echo "SKIP: $tool is not installed (scripts/deps.sh --test installs it)"
     exit 77
@@ -100,6 +100,10 @@ caption=$(xdotool getwindowname "$wid")
 echo "caption: $caption"
 [ "$caption" = "$expected" ] || fail "wrong caption"
 sleep 1  # let it paint
+# No settings file held a size: the first start takes most of the screen.
+read -r ww wh < <(xdotool getwindowgeometry "$wid" | awk '/Geometry/ { split($2, s, "x"); print s[1], s[2] }')
+echo "first start: ${ww}x${wh} on 1024x768"
+[ "$ww" -ge 716 ] && [ "$wh" -ge 537 ] || fail "the first window is smaller than 70 % of the screen"
 xdotool windowfocus --sync "$wid" 2>/dev/null || xdotool windowfocus "$wid"
 
 # The window as shown, one "x y r g b" line per pixel of the client area.
@@ -205,6 +209,26 @@ sleep 0.5
 xdotool click 1
 await_caption "Scarlex : third.jpg*" || fail "no edit on the third photograph"
 xwd -id "$wid" -silent > "$work/final.xwd" || true
+# At its narrowest no status panel is cut off by the window's edge: right
+# of the last panel the bar shows its own background. (Without a window
+# manager nothing holds the minimum size, so it is asked for.)
+minw=$(xprop -id "$wid" WM_NORMAL_HINTS 2>/dev/null | awk '/minimum size/ { print $5; exit }')
+[ -n "$minw" ] || fail "no minimum size hint"
+xdotool windowsize "$wid" "$minw" "$wh" 2>/dev/null
+sleep 0.5
+xdotool windowfocus --sync "$wid" 2>/dev/null
+xdotool key --clearmodifiers Prior  # a radius step: the panels come out from under the report
+sleep 0.5
+pixels "$work/narrowest.xwd" > "$work/narrowest.txt" || fail "screenshot failed"
+read -r shotw shoth rightmost < <(awk 'BEGIN { w = 0; h = 0 }
+  { if ($1 + 1 > w) w = $1 + 1; if ($2 + 1 > h) h = $2 + 1; px[$1 "," $2] = $3 " " $4 " " $5 }
+  END { far = -1
+        for (y = h - 18; y < h - 3; y++) { bg = px["1," y]
+          for (x = 2; x < w; x++) if (px[x "," y] != bg && x > far) far = x }
+        print w, h, far }' "$work/narrowest.txt")
+echo "narrowest: ${shotw}x${shoth} (minimum $minw), status panels end at x = $rightmost"
+[ "$shotw" -eq "$minw" ] || fail "the window did not take its minimum width"
+[ "$rightmost" -gt 100 ] && [ "$rightmost" -lt $((shotw - 2)) ] || fail "a status panel is cut off at the window's edge"
 answer ctrl+q "Confirm" n
 for _ in $(seq 1 100); do
   kill -0 "$pid" 2>/dev/null || break
@@ -223,7 +247,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/drive.sh" "$program" "$photo"
 status=$?
 if [ -n "$shots" ]; then
   mkdir -p "$shots"
-  for f in shown magnifier prompt savedialog final; do
+  for f in shown magnifier prompt savedialog final narrowest; do
     [ -f "$work/$f.xwd" ] && cp "$work/$f.xwd" "$shots/e2e_$f.xwd"
   done
 fi

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "codec/JpegCodec.h"
 #include "metadata/ImgData.h"
 #include "support/Coefficients.h"
+#include "CliRun.h"
 #include "support/TestSupport.h"
 
 using namespace scarlex;
@@ -103,4 +105,33 @@ TEST_F(CliFix, RelocationOptionsAndBadInput) {
     EXPECT_EQ(Cli("fix " + Quote(dir / "missing.jpg") + " --click 1,1", &out), 1);
     EXPECT_NE(out.find("can't open image"), std::string::npos);
     EXPECT_EQ(Cli("fix " + Quote(photo) + " --rg abc --click 1,1", &out), 1);
+}
+
+TEST_F(CliFix, KeepQualityKeepsTheTablesAndTablesThatCannotBeSharedAreANote) {
+    ASSERT_EQ(RunCli(dir.path(), "fix sample.jpg --click 652,540 --keep-quality -o kept.jpg", dir.path()).status, 0);
+    const CoefficientImage o = ReadCoefficients(photo), k = ReadCoefficients(dir / "kept.jpg");
+    ASSERT_TRUE(o.ok && k.ok);
+    for (std::size_t c = 0; c < o.components.size(); ++c) EXPECT_EQ(k.components[c].quant, o.components[c].quant);
+    const long long before = ReadFileBytes(photo).size(), after = ReadFileBytes(dir / "kept.jpg").size();
+    EXPECT_LE(after - before, std::max(before / 200, 2048LL));
+
+    // Entries with their high bit set: quality 75's tables cannot be shared
+    // with these, so the default save keeps the original's quality and says so.
+    std::vector<uint8_t> bytes;
+    {
+        TempDir work;
+        WriteTestJpeg(work / "t.jpg", MakePhotoLike(64, 48, 3), {});
+        bytes = ReadFileBytes(work / "t.jpg");
+    }
+    for (std::size_t i = 2; i + 4 < bytes.size(); i += 2 + (std::size_t(bytes[i + 2]) << 8 | bytes[i + 3]))
+        if (bytes[i + 1] == 0xDB) {
+            for (int e : {1, 2, 8}) bytes[i + 5 + e] |= 0x80;
+            break;
+        }
+    WriteFileBytes(dir / "tables.jpg", bytes);
+    const CliRun r = RunCli(dir.path(), "fix tables.jpg --circle 20,20,6", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err();
+    ASSERT_EQ(r.errLines.size(), 1u) << r.err();
+    EXPECT_EQ(r.errLines[0].rfind("note: ", 0), 0u) << r.err();
+    EXPECT_NE(r.out.find("quality: kept"), std::string::npos) << r.out;
 }

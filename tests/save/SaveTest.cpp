@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -111,9 +112,10 @@ protected:
         return ReadFileBytes(current);
     }
 
-    // Every block touching an edit holds the full re-encode's values; every
+    // Every block touching an edit holds the full re-encode's values (unless
+    // `inside` is false, for a save that kept the original's quality); every
     // block well away from all edits holds the original's.
-    void ExpectLosslessOutsideAndCoveredInside(const std::string& output, const std::string& source) {
+    void ExpectLosslessOutsideAndCoveredInside(const std::string& output, const std::string& source, bool inside = true) {
         TempDir work;
         std::string reencode = work / "full.jpg";
         ASSERT_TRUE(EncodeBitmapToJpeg(reencode, bmp, doc.SourceSampling, ColorSpaceOf(source)).ok);
@@ -138,7 +140,7 @@ protected:
                         if (x0 < rr + 17 + dh && l - dh < x1 && y0 < b + 17 + dv && t - dv < y1) near = true;
                     }
                     const ComponentCoefficients& want = touches ? f : a;
-                    if (!touches && near) continue;
+                    if ((!touches && near) || (touches && !inside)) continue;
                     for (int k = 0; k < 64; ++k)
                         if (o.Dequantised(bx, by, k) != want.Dequantised(bx, by, k)) {
                             ADD_FAILURE() << "component " << ci << " block (" << bx << "," << by << ") coefficient "
@@ -185,7 +187,7 @@ TEST_P(SaveChainLayouts, ChainEqualsTheSameChainRunByJpegtran) {
     EXPECT_TRUE(ReadFileBytes(out) == JpegtranChain(original)) << "differs from the jpegtran chain";
     ExpectLosslessOutsideAndCoveredInside(out, original);
     EXPECT_TRUE(doc.Saved);
-    EXPECT_EQ(commands.LastReport().chain.steps, 3);
+    EXPECT_EQ(commands.LastReport().appliedRows, 3);
     // Only the original and the output: every temporary is gone.
     EXPECT_EQ(FolderListing(dir.path()), (std::vector<std::string>{"IMG_0001 - nre.jpg", "IMG_0001.jpg"}));
 }
@@ -209,7 +211,7 @@ TEST_F(SaveFixture, EditsAtEveryEdgeAreCoveredAndTheRestIsLossless) {
     Edit({400, 400, 420, 420});   // wholly outside: nothing to do
     ASSERT_TRUE(commands.AutoSave1Click()) << (platform.messages.empty() ? "" : platform.messages.back().text);
     ExpectLosslessOutsideAndCoveredInside(dir / "IMG_0001 - nre.jpg", original);
-    EXPECT_EQ(commands.LastReport().chain.steps, 4);
+    EXPECT_EQ(commands.LastReport().appliedRows, 4);
 }
 
 TEST_F(SaveFixture, AnRgbCodedPhotographKeepsItsColoursInTheEdits) {
@@ -461,7 +463,10 @@ TEST_F(SaveFixture, CoefficientsNoHuffmanCodeCarriesAreKeptOrTheSaveRefused) {
     const CodecResult r = DecodeJpegToBitmap(out, saved, s);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.warningCount, 0) << (r.warnings.empty() ? "" : r.warnings[0]);
-    ExpectLosslessOutsideAndCoveredInside(out, original);
+    // Written with standard Huffman tables the wide block cannot go out, so
+    // the save keeps the original's (arithmetic) coding and quality.
+    EXPECT_TRUE(commands.LastReport().keptQualityInstead);
+    ExpectLosslessOutsideAndCoveredInside(out, original, false);
 }
 
 TEST_F(SaveFixture, TheRelocatedOriginalIsNeverTheOutput) {
@@ -485,12 +490,11 @@ unsigned ModeOf(const std::string& path) {
 // before it is put in place, where the metadata goes in.
 void Meanwhile(SaveDocument& doc, std::function<void()> during) {
     doc.KeepsMetadata = [] { return true; };
-    doc.WriteEXIFJpeg = [during](const std::string& saved, const std::string& out) {
+    doc.WriteWithMetadata = [during](std::span<const uint8_t> saved, const std::function<bool(std::span<const uint8_t>)>& sink) {
         during();
-        WriteFileBytes(out, ReadFileBytes(saved));
-        CodecResult ok;
-        ok.ok = true;
-        return ok;
+        CodecResult r;
+        r.ok = sink(saved);
+        return r;
     };
 }
 
@@ -571,7 +575,7 @@ TEST_F(SaveFixture, AnOriginalChangedSinceLoadingIsNeverSplicedWithTheEdits) {
     EXPECT_EQ(FolderListing(dir.path()), std::vector<std::string>{"IMG_0001.jpg"});
 }
 
-TEST_F(SaveFixture, TablesThatWouldOverflowTheCoderAreRefused) {
+TEST_F(SaveFixture, TablesThatWouldOverflowTheCoderKeepTheOriginalsQualityInstead) {
     MakeOriginal(64, 48);
     // High bits set in three luma table entries after encoding: the file
     // still decodes, but sharing its tables overflows the coefficients.
@@ -587,11 +591,26 @@ TEST_F(SaveFixture, TablesThatWouldOverflowTheCoderAreRefused) {
     WriteFileBytes(original, bytes);
     Load();
     Edit({20, 20, 30, 30});
-    EXPECT_FALSE(commands.AutoSave1Click());
-    ASSERT_FALSE(platform.messages.empty());
-    EXPECT_EQ(platform.messages.back().text, UncodableRefusal(dir / "IMG_0001 - nre.jpg"));
-    EXPECT_EQ(FolderListing(dir.path()), std::vector<std::string>{"IMG_0001.jpg"});
+    const std::string out = dir / "IMG_0001 - nre.jpg";
+    ASSERT_TRUE(commands.AutoSave1Click()) << (platform.messages.empty() ? "" : platform.messages.back().text);
+    // Said, not asked: no box, a note in the report.
+    EXPECT_TRUE(platform.messages.empty());
+    EXPECT_TRUE(commands.LastReport().keptQualityInstead);
+    EXPECT_EQ(commands.LastReport().mode, PatchMode::KeepQuality);
+    EXPECT_EQ(commands.LastReport().note, KeptQualityNote(out));
     EXPECT_EQ(ReadFileBytes(original), bytes);
+    // The original's tables, and its blocks away from the edit as they were.
+    CoefficientImage saved = ReadCoefficients(out), orig = ReadCoefficients(original);
+    ASSERT_TRUE(saved.ok && orig.ok) << saved.error << orig.error;
+    const ComponentCoefficients &s0 = saved.components[0], &o0 = orig.components[0];
+    EXPECT_EQ(s0.quant, o0.quant);
+    ASSERT_EQ(commands.LastReport().engine.areas.size(), 1u);
+    const PatchArea a = commands.LastReport().engine.areas[0];
+    for (int by = 0; by < o0.heightInBlocks; ++by)
+        for (int bx = 0; bx < o0.widthInBlocks; ++bx)
+            if (bx * 8 < a.x || bx * 8 >= a.x + a.width || by * 8 < a.y || by * 8 >= a.y + a.height) {
+                for (int k = 0; k < 64; ++k) ASSERT_EQ(s0.Block(bx, by)[k], o0.Block(bx, by)[k]) << bx << "," << by;
+            }
 }
 
 TEST_F(SaveFixture, TheOutputIsInPlaceBeforeTheOriginalMovesAndStaysIfItCannot) {
@@ -612,6 +631,27 @@ TEST_F(SaveFixture, TheOutputIsInPlaceBeforeTheOriginalMovesAndStaysIfItCannot) 
     Bitmap saved;
     Sampling s;
     EXPECT_TRUE(DecodeJpegToBitmap(dir / "IMG_0001 - nre.jpg", saved, s).ok);
+}
+
+// The disk fills up while the output is written (a file size limit stands
+// in for it): the save says so, and nothing is left under any name.
+TEST_F(SaveFixture, AFullDiskLeavesNothingHalfWritten) {
+    MakeOriginal(160, 128);
+    const std::vector<uint8_t> before = ReadFileBytes(original);
+    ASSERT_GT(before.size(), 4096u) << "the output must not fit in the space left";
+    Edit({10, 10, 40, 40});
+    auto saveOnAFullDisk = [this] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit {};
+        limit.rlim_cur = limit.rlim_max = 2048;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const bool saved = commands.AutoSave1Click();
+        const bool told = !platform.messages.empty() && platform.messages.back().type == MsgType::Error;
+        std::exit(!saved && told && !doc.Saved ? 0 : 1);
+    };
+    EXPECT_EXIT(saveOnAFullDisk(), ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(FolderListing(dir.path()), std::vector<std::string>{"IMG_0001.jpg"});
+    EXPECT_EQ(ReadFileBytes(original), before);
 }
 
 TEST_F(SaveFixture, WorkFoldersOfKilledSavesGoOnceADayOld) {

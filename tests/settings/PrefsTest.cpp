@@ -74,7 +74,7 @@ protected:
 
 TEST_F(PrefsTest, LayoutCaptionsAndHints) {
     EXPECT_EQ(prefs.windowTitle(), "Prefs");
-    EXPECT_EQ(prefs.size(), QSize(360, 273)) << "the controls need more room than the dialog's fixed size";
+    EXPECT_EQ(prefs.size(), QSize(360, 290)) << "the controls need more room than the dialog's fixed size";
     EXPECT_FALSE(prefs.windowFlags() & Qt::WindowCloseButtonHint);
     ASSERT_EQ(prefs.PageControl1->count(), 3);
     EXPECT_EQ(prefs.PageControl1->tabText(0), "General");
@@ -98,6 +98,9 @@ TEST_F(PrefsTest, LayoutCaptionsAndHints) {
     EXPECT_EQ(prefs.CBLimitToGlass->parentWidget(), prefs.TMainControls);
     EXPECT_EQ(prefs.CBAskBeforeDiscard->text(), "Ask before discarding unsaved changes");
     EXPECT_EQ(prefs.CBAskBeforeDiscard->parentWidget(), prefs.TFiles);
+    EXPECT_EQ(prefs.CBKeepQuality->text(), "Keep the original's quality (the file does not grow)");
+    EXPECT_EQ(prefs.CBKeepQuality->parentWidget(), prefs.TFiles);
+    EXPECT_FALSE(prefs.CBKeepQuality->whatsThis().isEmpty());
     EXPECT_EQ(prefs.DirDlg.Title, "Folder to move original files to");
 }
 
@@ -116,6 +119,7 @@ TEST_F(PrefsTest, OkTakesEveryValueBackAndApplies) {
         EXPECT_EQ(prefs.EOpeningMagnification->text(), "5");
         EXPECT_TRUE(prefs.CBLimitToGlass->isChecked());
         EXPECT_TRUE(prefs.CBAskBeforeDiscard->isChecked());
+        EXPECT_FALSE(prefs.CBKeepQuality->isChecked());
         prefs.PageControl1->setCurrentWidget(prefs.TGeneral);
         ClickBox(prefs.CBIni);
         prefs.PageControl1->setCurrentWidget(prefs.TFiles);
@@ -129,6 +133,7 @@ TEST_F(PrefsTest, OkTakesEveryValueBackAndApplies) {
         QTest::mouseClick(prefs.BSelDir, Qt::LeftButton);
         prefs.CBNumberDuplicates->setChecked(false);
         ClickBox(prefs.CBAskBeforeDiscard);
+        ClickBox(prefs.CBKeepQuality);
         prefs.PageControl1->setCurrentWidget(prefs.TMainControls);
         ClickBox(prefs.CBLimitToGlass);
         prefs.CBForceToGrey->setChecked(false);
@@ -151,6 +156,7 @@ TEST_F(PrefsTest, OkTakesEveryValueBackAndApplies) {
     EXPECT_TRUE(s.MoveOriginal);
     EXPECT_EQ(s.OriginalsFolder, newFolder);
     EXPECT_FALSE(s.NumberDuplicates);
+    EXPECT_TRUE(s.KeepOriginalQuality);
     EXPECT_FALSE(s.ForceGrey);
     EXPECT_FALSE(s.RememberOpenFolder);
     EXPECT_FALSE(s.RememberSaveFolder);

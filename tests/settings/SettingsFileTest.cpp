@@ -44,7 +44,8 @@ std::string FirstDifference(const SettingsModel& a, const SettingsModel& b) {
     SCARLEX_FIELD(LimitBorderColour) SCARLEX_FIELD(OpeningMagnification) SCARLEX_FIELD(NextHint)
     SCARLEX_FIELD(StartupHints) SCARLEX_FIELD(RememberThresholds) SCARLEX_FIELD(ThresholdR)
     SCARLEX_FIELD(ThresholdRG) SCARLEX_FIELD(ThresholdRB) SCARLEX_FIELD(LimitToGlass)
-    SCARLEX_FIELD(AskBeforeDiscard)
+    SCARLEX_FIELD(AskBeforeDiscard) SCARLEX_FIELD(UseOrientation) SCARLEX_FIELD(Maximised)
+    SCARLEX_FIELD(KeepOriginalQuality)
 #undef SCARLEX_FIELD
     return "";
 }
@@ -81,6 +82,9 @@ SettingsModel EveryValueChanged(const std::string& existingFolder) {
     s.ThresholdRB = " 1.3 ";
     s.LimitToGlass = false;
     s.AskBeforeDiscard = false;
+    s.UseOrientation = false;
+    s.Maximised = true;
+    s.KeepOriginalQuality = true;
     return s;
 }
 
@@ -132,6 +136,7 @@ TEST_F(SettingsFileTest, FreshFileIsWrittenInTheWriteOrder) {
               "Startup Hints=1\n"
               "Remember Threshold settings=0\n"
               "Limit To Glass=1\n"
+              "Use Orientation=1\n"
               "\n"
               "[File]\n"
               "Enable FIle Name Append=1\n"
@@ -145,7 +150,8 @@ TEST_F(SettingsFileTest, FreshFileIsWrittenInTheWriteOrder) {
               "Last Save Folder Name=\n"
               "Remember Last Save Folder=1\n"
               "Number Duplicate Files=1\n"
-              "Ask Before Discard=1\n");
+              "Ask Before Discard=1\n"
+              "Keep Original Quality=0\n");
 }
 
 TEST_F(SettingsFileTest, EveryKeyReadsBackAsWritten) {
@@ -623,6 +629,30 @@ TEST_F(SettingsFileTest, MaxMegapixelsIsReadAndWrittenOnlyOnceSet) {
     fresh.UseIniFile = true;
     SaveSettings(fresh, path, true);
     EXPECT_EQ(ReadText(path).find("Max Megapixels"), std::string::npos);
+}
+
+TEST_F(SettingsFileTest, WritesInABatchReachTheFileOnceAtTheEnd) {
+    WriteText(path, "[Other]\nkeep=1\n");
+    IniFile ini(path);
+    ini.BeginWrites();
+    ini.WriteString("General", "Hint", "4");
+    ini.WriteInteger("File", "Top", 7);
+    EXPECT_EQ(ReadText(path), "[Other]\nkeep=1\n");
+    EXPECT_EQ(ini.ReadInteger("General", "Hint", 0), 4);  // read back before the file has it
+    ini.CommitWrites();
+    const IniFile again(path);
+    EXPECT_EQ(again.ReadInteger("General", "Hint", 0), 4);
+    EXPECT_EQ(again.ReadInteger("File", "Top", 0), 7);
+    EXPECT_EQ(again.ReadInteger("Other", "keep", 0), 1);
+
+    // A file that must not be rewritten refuses the batch as a whole.
+    const std::string huge = "[General]\nHint=5\n" + std::string(IniFile::kMaxFileSize, 'x');
+    WriteText(path, huge);
+    IniFile big(path);
+    big.BeginWrites();
+    big.WriteInteger("General", "Hint", 1);
+    EXPECT_THROW(big.CommitWrites(), IniWriteError);
+    EXPECT_EQ(fs::file_size(path), huge.size());
 }
 
 }  // namespace

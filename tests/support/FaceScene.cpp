@@ -4,6 +4,9 @@
 #include <cmath>
 #include <functional>
 #include <random>
+#include <string>
+
+#include <opencv2/imgproc.hpp>
 
 namespace scarlex::test {
 
@@ -122,7 +125,7 @@ void DrawFace(Canvas& canvas, const DrawnFace& f, const SceneLayout& layout, std
         }
         if (f.catchLight) {
             const double cr = std::max(0.8, 0.3 * r);
-            canvas.Flat(ex + 0.35 * r, ey - 0.35 * r, cr, cr, 0, 0.6, Colour{250, 246, 246});
+            canvas.Flat(ex + f.catchLightAt * r, ey - f.catchLightAt * r, cr, cr, 0, 0.6, Colour{250, 246, 246});
         }
         // The upper lid's line over the top of the eye.
         at(side * 10.5, -2.6, x, y);
@@ -134,6 +137,34 @@ void DrawFace(Canvas& canvas, const DrawnFace& f, const SceneLayout& layout, std
     canvas.Flat(x, y, 7 * r, 1.8 * r, angle, soft, f.redLips ? Colour{192, 58, 70} : Colour{172, 112, 102});
 }
 
+// Printed red: a label with white letters and red letters on a light card,
+// beside the face and below its eyes, the round letters about as large as
+// its pupils.
+void DrawLabels(Bitmap& b, const DrawnFace& f, std::mt19937& rng) {
+    cv::Mat m(b.Height(), b.Width(), CV_8UC3, b.Data(), b.Stride());
+    const double r = f.pupilRadius;
+    std::uniform_real_distribution<double> size(0.5, 1.3);
+    const char* words[] = {"SALE 50%", "cola", "BOO 0.9", "no.8 eco", "OPEN", "tea o'clock"};
+    int k = static_cast<int>(rng() % 6);
+    for (int side = -1; side <= 1; side += 2) {
+        const double scale = size(rng) * r / 5.0;  // putText's letters are about 22 px per unit
+        const int thickness = std::max(1, static_cast<int>(std::lround(scale * 2)));
+        const std::string text = words[k++ % 6];
+        int base = 0;
+        const cv::Size s = cv::getTextSize(text, cv::FONT_HERSHEY_SIMPLEX, scale, thickness, &base);
+        const cv::Point at(static_cast<int>(f.x + side * 30 * r - (side < 0 ? s.width : 0)),
+                           static_cast<int>(f.y + (side < 0 ? 4 : 16) * r));
+        const cv::Rect card(at.x - s.height / 2, at.y - s.height * 3 / 2, s.width + s.height, s.height * 2 + base);
+        if (side < 0) {
+            cv::rectangle(m, card, cv::Scalar(40, 30, 205), cv::FILLED);
+            cv::putText(m, text, at, cv::FONT_HERSHEY_SIMPLEX, scale, cv::Scalar(245, 245, 245), thickness, cv::LINE_AA);
+        } else {
+            cv::rectangle(m, card, cv::Scalar(225, 235, 240), cv::FILLED);
+            cv::putText(m, text, at, cv::FONT_HERSHEY_SIMPLEX, scale, cv::Scalar(38, 36, 214), thickness, cv::LINE_AA);
+        }
+    }
+}
+
 }  // namespace
 
 Bitmap DrawScene(const SceneLayout& layout, std::vector<DrawnPupil>* pupils) {
@@ -141,7 +172,7 @@ Bitmap DrawScene(const SceneLayout& layout, std::vector<DrawnPupil>* pupils) {
     std::mt19937 rng(layout.seed);
     for (int y = 0; y < b.Height(); ++y) {
         const double t = static_cast<double>(y) / std::max(1, b.Height() - 1);
-        const Colour c = Mix(Colour{88, 96, 118}, Colour{44, 48, 62}, t);
+        const Colour c = Mix(layout.backgroundTop, layout.backgroundBottom, t);
         uint8_t* row = b.Row(y);
         for (int x = 0; x < b.Width(); ++x) {
             row[3 * x] = static_cast<uint8_t>(c.b);
@@ -167,6 +198,8 @@ Bitmap DrawScene(const SceneLayout& layout, std::vector<DrawnPupil>* pupils) {
         }
     }
     for (const DrawnFace& f : layout.faces) DrawFace(canvas, f, layout, rng, pupils);
+    if (layout.redLabels)
+        for (const DrawnFace& f : layout.faces) DrawLabels(b, f, rng);
 
     if (layout.noise > 0) {
         uint32_t state = layout.seed * 2654435761u + 1;

@@ -21,6 +21,7 @@ struct DrawnFace {
     bool redLeft = true;         // which pupils are red (the others dark)
     bool redRight = true;
     bool catchLight = true;
+    double catchLightAt = 0.35;  // how far right of and above the pupil's centre, in pupil radii
     bool redLips = true;
     Colour skin{214, 168, 140};
     Colour iris{70, 90, 60};
@@ -34,6 +35,9 @@ struct SceneLayout {
     bool redClothing = false;   // a red garment and red buttons on it below each face
     bool redHair = false;       // orange-red strands around the faces instead of their hair
     bool redObjects = false;    // red patches and stripes that are not round
+    bool redLabels = false;     // red printed text and labels beside each face, letters about pupil-sized
+    Colour backgroundTop{88, 96, 118};  // the backdrop, shaded from top to bottom
+    Colour backgroundBottom{44, 48, 62};
     double noise = 5;           // amplitude of the sensor-like noise
 };
 

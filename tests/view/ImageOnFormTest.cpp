@@ -105,18 +105,21 @@ protected:
     void ActAsMainWindow() {
         QObject::connect(view, &ImageOnForm::clickAt, view, [this](const ClickRequest& c) {
             requests.push_back(c);
-            view->SetAbortRemoval(false);
+            bool aborted = false;
+            const QMetaObject::Connection abort =
+                QObject::connect(view, &ImageOnForm::removalAborted, view, [&aborted] { aborted = true; });
             view->SetRemoving(true);
             BusyCursor busy(platform);
             const Bitmap before = work;
-            for (int y = std::max(0, c.y - kPupilR); y <= std::min(kH - 1, c.y + kPupilR) && !view->AbortRemoval(); ++y) {
+            for (int y = std::max(0, c.y - kPupilR); y <= std::min(kH - 1, c.y + kPupilR) && !aborted; ++y) {
                 platform.ProcessMessages();
                 for (int x = std::max(0, c.x - kPupilR); x <= std::min(kW - 1, c.x + kPupilR); ++x) {
                     uint8_t* p = work.Pixel(x, y);
                     if (p[2] > 2 * p[1]) p[2] = static_cast<uint8_t>((p[0] + p[1]) / 2);
                 }
             }
-            if (view->AbortRemoval()) {
+            QObject::disconnect(abort);
+            if (aborted) {
                 work = before;
             } else {
                 ++undoRows;
@@ -331,7 +334,7 @@ TEST_F(ImageOnFormTest, KeyCommands) {
     ASSERT_EQ(next.count(), 1);
     EXPECT_TRUE(next.at(0).at(0).toBool());
     EXPECT_EQ(escape.count(), 1);
-    EXPECT_TRUE(view->AbortRemoval());
+    EXPECT_FALSE(view->Removing());
     EXPECT_FALSE(view->State().CrossHeld);
 
     view->SetImageLoaded(true);

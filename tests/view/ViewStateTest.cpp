@@ -321,7 +321,8 @@ TEST(ViewClick, CarriesAimAndLimit) {
     EXPECT_EQ(c.y, 400);
     EXPECT_TRUE(c.shift);
     EXPECT_TRUE(c.limitActive);
-    EXPECT_FLOAT_EQ(c.limitRadius, 40 * v.ViewScale / 5);
+    EXPECT_EQ(c.crossX, v.CrossX);
+    EXPECT_FLOAT_EQ(c.magnifierScale, v.MagnifierScale);
 }
 
 TEST(ViewReadout, RatiosAndLevels) {

@@ -25,11 +25,11 @@ namespace {
 
 std::string Shown(const TFHints& hints) { return hints.Memo1->toPlainText().toStdString(); }
 
-TEST(Hints, TheTwelveTextsInOrder) {
+TEST(Hints, TheTextsInOrder) {
     SettingsModel s;
     TFHints hints(s);
     EXPECT_EQ(hints.windowTitle(), "Startup Hints");
-    ASSERT_EQ(hints.LBHints->count(), 12);
+    ASSERT_EQ(hints.LBHints->count(), TFHints::kHintCount);
     EXPECT_TRUE(hints.LBHints->isHidden());
     EXPECT_EQ(hints.LBHints->item(0)->text(), "Right click on image to enable magnifier");
     EXPECT_EQ(hints.LBHints->item(5)->text(),
@@ -61,7 +61,7 @@ TEST(Hints, FirstShowingThenNext) {
     EXPECT_EQ(Shown(hints), "Undo any unwanted or unexpected changes (or [Ctrl] + Z)");
 }
 
-TEST(Hints, TwelveNextsReturnToTheFirstHintShown) {
+TEST(Hints, ACountOfNextsReturnsToTheFirstHintShown) {
     for (int start : {0, 5, 11}) {
         SCOPED_TRACE(start);
         SettingsModel s;
@@ -71,19 +71,19 @@ TEST(Hints, TwelveNextsReturnToTheFirstHintShown) {
         const std::string first = Shown(hints);
         EXPECT_EQ(first, hints.LBHints->item(start)->text().toStdString());
         std::set<std::string> seen{first};
-        for (int i = 1; i < 12; ++i) {
+        for (int i = 1; i < TFHints::kHintCount; ++i) {
             hints.BNext->click();
             seen.insert(Shown(hints));
         }
-        EXPECT_EQ(seen.size(), 12u) << "every hint once";
+        EXPECT_EQ(seen.size(), static_cast<std::size_t>(TFHints::kHintCount)) << "every hint once";
         hints.BNext->click();
         EXPECT_EQ(Shown(hints), first);
-        EXPECT_EQ(s.NextHint, (start + 1) % 12);
+        EXPECT_EQ(s.NextHint, (start + 1) % TFHints::kHintCount);
     }
 }
 
 TEST(Hints, AStoredHintOutsideTheListStartsAgainAtZero) {
-    for (int stored : {12, 57, -1, -2147483647 - 1}) {
+    for (int stored : {TFHints::kHintCount, 57, -1, -2147483647 - 1}) {
         SCOPED_TRACE(stored);
         SettingsModel s;
         s.NextHint = stored;

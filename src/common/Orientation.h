@@ -1,7 +1,8 @@
 #pragma once
 // The EXIF Orientation tag (1 .. 8): how the stored pixels are to be turned
-// and mirrored to stand upright. Faces are looked for upright; what is
-// found is handed back in stored pixels, the pixels the editor works on.
+// and mirrored to stand upright. The detector looks for faces upright and
+// the view shows the photograph upright; both hand back stored pixels, the
+// pixels the editor works on and the saved file keeps.
 
 namespace scarlex {
 
@@ -22,6 +23,17 @@ public:
     void ToStored(double ux, double uy, double& x, double& y) const;
     // A direction (dx, dy) in stored pixels as it points upright.
     void DirectionToUpright(double dx, double dy, double& ux, double& uy) const;
+
+    // Whole pixels, upright to stored: x = ax * ux + bx * uy + cx and
+    // y = ay * ux + by * uy + cy (each factor -1, 0 or 1).
+    struct Map {
+        int ax = 1, bx = 0, cx = 0, ay = 0, by = 1, cy = 0;
+        void Apply(int ux, int uy, int& x, int& y) const {
+            x = ax * ux + bx * uy + cx;
+            y = ay * ux + by * uy + cy;
+        }
+    };
+    Map StoredFromUpright() const;
 
 private:
     int tag_;

@@ -1,4 +1,4 @@
-#include "detect/Orientation.h"
+#include "common/Orientation.h"
 
 namespace scarlex {
 
@@ -43,6 +43,21 @@ void Orientation::ToStored(double ux, double uy, double& x, double& y) const {
         case 8: x = w_ - 1 - uy; y = ux; break;
         default: x = ux; y = uy; break;
     }
+}
+
+Orientation::Map Orientation::StoredFromUpright() const {
+    double x0, y0, x1, y1, x2, y2;
+    ToStored(0, 0, x0, y0);
+    ToStored(1, 0, x1, y1);
+    ToStored(0, 1, x2, y2);
+    Map m;
+    m.cx = static_cast<int>(x0);
+    m.cy = static_cast<int>(y0);
+    m.ax = static_cast<int>(x1 - x0);
+    m.ay = static_cast<int>(y1 - y0);
+    m.bx = static_cast<int>(x2 - x0);
+    m.by = static_cast<int>(y2 - y0);
+    return m;
 }
 
 }  // namespace scarlex
