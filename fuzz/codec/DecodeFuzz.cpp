@@ -1,7 +1,8 @@
 // libFuzzer target: the decoder bridge (file to working bitmap) over any
 // bytes. A decode that succeeds must give exactly the pixels plain libjpeg
-// gives for the same bytes, the header's size and sampling, three equal
-// bytes per pixel for greyscale, and untouched row padding. A decode that
+// gives for the same bytes, warnings where it gives warnings, the header's
+// size and sampling, three equal bytes per pixel for greyscale, and
+// untouched row padding. A decode that
 // fails must say why and leave the caller's bitmap and sampling as they
 // were; four-component files are always refused.
 #include <cstddef>
@@ -71,7 +72,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     o.colorSpace = info.components == 3 ? JCS_EXT_BGR : JCS_GRAYSCALE;
     const fuzz::PlainImage plain = fuzz::DecodePlain(data, size, o);
     Require(plain.ok && plain.width == bitmap.Width() && plain.height == bitmap.Height());
-    Require(plain.warnings == r.warningCount);
+    // How many warnings damaged data gives depends on how the compressed
+    // bytes reach the library (libjpeg-turbo decodes a block through its
+    // fast path only when enough bytes are buffered), so only whether there
+    // were any is compared; the pixels must be the same either way.
+    Require((plain.warnings > 0) == (r.warningCount > 0));
     Require(r.warningCount == 0 || !r.warnings.empty());
 
     const std::size_t used = static_cast<std::size_t>(bitmap.Width()) * 3;

@@ -178,6 +178,17 @@ long long DeclaredSamples(const uint8_t* data, std::size_t size) {
     return ok ? samples : -1;
 }
 
+int HeaderWarnings(const uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    FILE* file = OpenBytes(data, size);
+    jpeg_decompress_struct cinfo;
+    JpegErrorManager err;
+    long long samples = -1;
+    HeaderCore(&cinfo, &err, file, &samples);
+    std::fclose(file);
+    return err.warningCount;
+}
+
 PlainImage DecodePlain(const uint8_t* data, std::size_t size, const PlainOptions& options) {
     PlainImage out;
     if (size == 0) return out;

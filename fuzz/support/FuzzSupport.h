@@ -31,6 +31,9 @@ std::vector<uint8_t> ReadBytes(const std::string& path);
 // The header's width x height x components, or -1 when libjpeg cannot read
 // a header. Used to keep inputs within what a fuzzing run can hold.
 long long DeclaredSamples(const uint8_t* data, std::size_t size);
+// The warnings reading the header alone gives (an odd JFIF version, say):
+// a save that keeps the header's segments keeps them.
+int HeaderWarnings(const uint8_t* data, std::size_t size);
 
 // A decode straight through libjpeg from memory.
 struct PlainOptions {
