@@ -36,6 +36,7 @@ struct Scan {
     int count;
     int comps[MAX_COMPS_IN_SCAN];
     int ss, se, ah, al;
+    bool arithmetic;  // only DC differences are limited, and further
 };
 
 // Arithmetic shift as the coder applies it to a point-transformed value.
@@ -45,14 +46,18 @@ bool CheckBlock(const JCOEF* block, long* pred, const Scan& scan, int ci, JDIMEN
                 UncodableCoefficient* out) {
     if (scan.ah != 0) return true;  // refinement bits: always one bit
     if (scan.ss == 0) {
-        const long dc = Shift(block[0], scan.al);
+        // The DC value is point-transformed by an arithmetic shift.
+        const long dc = static_cast<long>(block[0]) >> scan.al;
         const long diff = dc - *pred;
         *pred = dc;
-        if (Abs(diff) > kMaxDcDifference) {
+        if (Abs(diff) > (scan.arithmetic ? kMaxArithmeticDcDifference : kMaxDcDifference)) {
             *out = {true, ci, bx, by, 0, diff};
             return false;
         }
     }
+    // Every 16-bit AC value has a magnitude category the arithmetic
+    // decoder takes.
+    if (scan.arithmetic) return true;
     if (scan.ss == 0 && scan.se == DCTSIZE2 - 1 && scan.al == 0) {
         // The usual sequential scan: one pass the compiler can vectorise,
         // and a second look only at a block that fails.
@@ -76,7 +81,6 @@ bool CheckBlock(const JCOEF* block, long* pred, const Scan& scan, int ci, JDIMEN
 
 UncodableCoefficient FindUncodableCoefficient(j_common_ptr owner, j_compress_ptr dst, jvirt_barray_ptr* arrays) {
     UncodableCoefficient out;
-    if (dst->arith_code) return out;
     const int n = dst->num_components;
     if (n <= 0 || n > MAX_COMPONENTS) return out;
 
@@ -97,6 +101,7 @@ UncodableCoefficient FindUncodableCoefficient(j_common_ptr owner, j_compress_ptr
     const int scans = dst->scan_info && dst->num_scans > 0 ? dst->num_scans : 1;
     for (int si = 0; si < scans; ++si) {
         Scan scan{};
+        scan.arithmetic = dst->arith_code != 0;
         if (dst->scan_info && dst->num_scans > 0) {
             const jpeg_scan_info& s = dst->scan_info[si];
             scan.count = s.comps_in_scan;

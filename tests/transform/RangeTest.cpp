@@ -30,7 +30,8 @@ void ZeroDc(j_decompress_ptr src, jvirt_barray_ptr* arrays, int ci) {
 
 // Reads the file's coefficients, lets `edit` change them, and checks them
 // as a writer with the file's own parameters would write them.
-UncodableCoefficient Check(const std::string& path, const Edit& edit, unsigned restartInterval = 0) {
+UncodableCoefficient Check(const std::string& path, const Edit& edit, unsigned restartInterval = 0,
+                           bool arithmetic = false) {
     jpeg_decompress_struct src;
     jpeg_compress_struct dst;
     jpeg_error_mgr e1, e2;
@@ -45,6 +46,7 @@ UncodableCoefficient Check(const std::string& path, const Edit& edit, unsigned r
     if (edit) edit(&src, arrays);
     jpeg_copy_critical_parameters(&src, &dst);
     dst.restart_interval = restartInterval;
+    dst.arith_code = arithmetic ? TRUE : FALSE;
     UncodableCoefficient u = FindUncodableCoefficient(reinterpret_cast<j_common_ptr>(&src), &dst, arrays);
     jpeg_destroy_compress(&dst);
     jpeg_destroy_decompress(&src);
@@ -117,4 +119,29 @@ TEST_F(Range, AcValuesMustFitTenBits) {
     EXPECT_EQ(u.blockY, 2u);
     EXPECT_EQ(u.position, 5);
     EXPECT_EQ(u.value, -1024);
+}
+
+// Found by the save fuzz target: a damaged arithmetic-coded original whose
+// decoded DC values jump by more than the arithmetic decoder's 2^15 was
+// written again as it was and came out "bad arithmetic code".
+TEST_F(Range, ArithmeticCodingLimitsOnlyTheDcDifferences) {
+    TestJpegOptions grey;
+    grey.grayscale = true;
+    const std::string g = Make("grey.jpg", grey);
+    auto pair = [](int first, int second, int ac) {
+        return [=](j_decompress_ptr src, jvirt_barray_ptr* a) {
+            ZeroDc(src, a, 0);
+            SetCoefficient(src, a, 0, 2, 1, 0, first);
+            SetCoefficient(src, a, 0, 3, 1, 0, second);
+            SetCoefficient(src, a, 0, 5, 2, 9, ac);
+        };
+    };
+    EXPECT_FALSE(Check(g, pair(16384, -16384, -32768), 0, true).found);  // a difference of 2^15, a 16-bit AC
+    EXPECT_TRUE(Check(g, pair(100, 200, 3000), 0, false).found);         // far past Huffman's 10 bits
+    const UncodableCoefficient u = Check(g, pair(20000, -20000, 0), 0, true);
+    ASSERT_TRUE(u.found);
+    EXPECT_EQ(u.blockX, 3u);
+    EXPECT_EQ(u.blockY, 1u);
+    EXPECT_EQ(u.position, 0);
+    EXPECT_EQ(u.value, -40000);
 }
