@@ -503,6 +503,59 @@ void SeparateScansIfNeeded(j_compress_ptr d) {
     }
 }
 
+// Whether the original's progressive script can carry every value its
+// coefficient arrays hold: each value needs a scan whose band holds its
+// position, and no bits below the lowest point transform coding it. A
+// damaged scan can leave values the script never coded (a run past the
+// band's end writes beyond it); written with that script they would be
+// lost, so such a file gets a complete script instead. No C++ object with a
+// destructor here: access_virt_barray may long-jump.
+// Zig-zag position -> natural (row-major) position.
+constexpr int kNaturalOrder[DCTSIZE2] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+bool ScriptCarriesEveryValue(State* s) {
+    j_decompress_ptr src = &s->src;
+    const int n = src->num_components;
+    if (n <= 0 || n > MAX_COMPONENTS) return false;
+    int lowest[MAX_COMPONENTS][DCTSIZE2];  // lowest Al coding (c, k), or -1: never coded
+    for (int c = 0; c < n; ++c)
+        for (int k = 0; k < DCTSIZE2; ++k) lowest[c][k] = -1;
+    for (const jpeg_scan_info& scan : s->script) {
+        if (scan.Ss < 0 || scan.Se >= DCTSIZE2 || scan.Ss > scan.Se) return false;
+        for (int i = 0; i < scan.comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i) {
+            const int c = scan.component_index[i];
+            if (c < 0 || c >= n) return false;
+            for (int z = scan.Ss; z <= scan.Se; ++z) {
+                int& l = lowest[c][kNaturalOrder[z]];
+                if (l < 0 || scan.Al < l) l = scan.Al;
+            }
+        }
+    }
+    for (int c = 0; c < n; ++c) {
+        const jpeg_component_info* comp = &src->comp_info[c];
+        for (JDIMENSION by = 0; by < comp->height_in_blocks; ++by) {
+            JBLOCKARRAY row =
+                (*src->mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(src), s->arrays[c], by, 1, FALSE);
+            for (JDIMENSION bx = 0; bx < comp->width_in_blocks; ++bx) {
+                const JCOEF* block = row[0][bx];
+                for (int k = 0; k < DCTSIZE2; ++k) {
+                    const int v = block[k];
+                    if (v == 0) continue;
+                    const int al = lowest[c][k];
+                    if (al < 0) return false;
+                    // DC is shifted arithmetically, AC by magnitude.
+                    const int bits = k == 0 ? v : (v < 0 ? -v : v);
+                    if (al > 0 && (bits & ((1 << al) - 1)) != 0) return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
 void ConfigureLikeOriginal(State* s, bool useScript, PatchWriteReport* rep) {
     j_decompress_ptr src = &s->src;
     j_compress_ptr d = &s->dst;
@@ -518,7 +571,7 @@ void ConfigureLikeOriginal(State* s, bool useScript, PatchWriteReport* rep) {
         rep->huffman = HuffmanChoice::None;
     }
     if (multiScan) {
-        if (useScript && !s->script.empty()) {
+        if (useScript && !s->script.empty() && (!src->progressive_mode || ScriptCarriesEveryValue(s))) {
             d->scan_info = s->script.data();
             d->num_scans = static_cast<int>(s->script.size());
             rep->scans = d->num_scans;
