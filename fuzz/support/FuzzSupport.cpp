@@ -41,14 +41,17 @@ FILE* OpenBytes(const uint8_t* data, std::size_t size) {
 // data the memory source's larger buffer takes other paths through the
 // entropy decoder, with other warnings and pixels.
 bool DecodeCore(jpeg_decompress_struct* cinfo, JpegErrorManager* err, FILE* file, const PlainOptions* options,
-                PlainImage* out) {
+                PlainImage* out, const uint8_t* memory = nullptr, std::size_t memorySize = 0) {
     cinfo->err = InitErrorManager(err);
     if (setjmp(err->jump)) {
         jpeg_destroy_decompress(cinfo);
         return false;
     }
     jpeg_create_decompress(cinfo);
-    jpeg_stdio_src(cinfo, file);
+    if (memory)
+        jpeg_mem_src(cinfo, memory, static_cast<unsigned long>(memorySize));
+    else
+        jpeg_stdio_src(cinfo, file);
     jpeg_read_header(cinfo, TRUE);
     out->fileComponents = cinfo->num_components;
     out->fileColorSpace = cinfo->jpeg_color_space;
@@ -195,7 +198,8 @@ PlainImage DecodePlain(const uint8_t* data, std::size_t size, const PlainOptions
     FILE* file = OpenBytes(data, size);
     jpeg_decompress_struct cinfo;
     JpegErrorManager err;
-    out.ok = DecodeCore(&cinfo, &err, file, &options, &out);
+    out.ok = options.memorySource ? DecodeCore(&cinfo, &err, file, &options, &out, data, size)
+                                  : DecodeCore(&cinfo, &err, file, &options, &out);
     std::fclose(file);
     out.warnings = err.warningCount;
     if (out.warnings) out.firstWarning = err.firstWarning;

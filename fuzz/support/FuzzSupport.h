@@ -41,6 +41,10 @@ struct PlainOptions {
     // Off, every decoded pixel depends only on the blocks of its own iMCU.
     bool fancyUpsampling = true;
     bool blockSmoothing = true;
+    // Read through libjpeg's memory source rather than its stdio source.
+    // Damaged data can decode differently with the two (libjpeg-turbo's
+    // fast Huffman path runs only with enough bytes buffered).
+    bool memorySource = false;
 };
 struct PlainImage {
     bool ok = false;
