@@ -1,10 +1,10 @@
 // libFuzzer target: the decoder bridge (file to working bitmap) over any
 // bytes. A decode that succeeds must give exactly the pixels plain libjpeg
 // gives for the same bytes (when they are undamaged), warnings where it
-// gives warnings, the header's size and sampling, three equal bytes per pixel for greyscale, and
-// untouched row padding. A decode that
-// fails must say why and leave the caller's bitmap and sampling as they
-// were; four-component files are always refused.
+// gives warnings, the header's size and sampling, three equal bytes per
+// pixel for greyscale, and untouched row padding. A decode that fails must
+// say why and leave the caller's bitmap and sampling as they were;
+// four-component files are always refused.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
